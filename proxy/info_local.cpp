@@ -1,0 +1,39 @@
+#include "proxy/info_local.h"
+
+#include <string.h>
+
+#include "proxy/record.h"
+
+namespace kvdrm {
+
+int32_t LocalInfo(int32_t code, void *answer, int32_t size, int32_t *length) {
+  unsigned char *buf = static_cast<unsigned char *>(answer);
+  size_t room = (buf && size > 0) ? static_cast<size_t>(size) : 0;
+  if (room) memset(buf, 0, room);
+
+  switch (code) {
+    case 1: case 3: case 4:
+      // The answer is a 16-bit zero, already there from the fill.
+      if (length) *length = 2;
+      return kStatusOk;
+    case 2: {
+      // Copy what fits of the name and its NUL; the length is the whole name's.
+      size_t n = sizeof kDriverFileName;
+      if (n > room) n = room;
+      if (n) memcpy(buf, kDriverFileName, n);
+      if (length) *length = static_cast<int32_t>(sizeof kDriverFileName);
+      return kStatusOk;
+    }
+    case 6:
+      return kStatusNoSession;
+    case 135: case 136: case 137:
+      // The 32-bit zero answer is already there from the fill, which never
+      // reaches past the stated size.
+      if (length) *length = 4;
+      return kStatusOk;
+    default:
+      return kStatusOk;
+  }
+}
+
+}  // namespace kvdrm

@@ -1,0 +1,40 @@
+#include "registry/registry.h"
+
+#include "registry/reg_text.h"
+
+namespace kvdrm {
+
+const HKEY kRegistryRoots[2] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
+
+void ReadRegString(HKEY key, const char *valueName, std::string &text) {
+  BYTE probe[4] = {0, 0, 0, 0};
+  DWORD type = REG_NONE, size = sizeof probe;
+  LONG rc = RegQueryValueExA(key, valueName, nullptr, &type, probe, &size);
+  if (rc == ERROR_SUCCESS && type == REG_DWORD) {
+    // A short REG_DWORD leaves the rest of the probe at zero.
+    uint32_t v = probe[0] | probe[1] << 8 | probe[2] << 16 | static_cast<uint32_t>(probe[3]) << 24;
+    char digits[12];
+    text.assign(digits, FormatRegDword(v, digits));
+    return;
+  }
+  if ((rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) || type != REG_SZ) return;
+
+  text.clear();
+  if (size == 0) return;
+  text.resize(size);
+  DWORD got = size;
+  type = REG_NONE;
+  rc = RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE *>(&text[0]), &got);
+  // The value may have changed or vanished since the first query: a second
+  // query that fails, grows or turns into another type reads as empty.
+  if (rc != ERROR_SUCCESS || type != REG_SZ || got > size) got = 0;
+  text.resize(RegTextLength(text.data(), got));
+}
+
+bool WriteRegString(HKEY key, const char *valueName, const std::string &text) {
+  if (!key) return false;
+  return RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
+                        static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
+}
+
+}  // namespace kvdrm

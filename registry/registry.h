@@ -1,0 +1,41 @@
+// Registry roots and text helpers shared by the proxy and data source setup.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+namespace kvdrm {
+
+// HKEY_CURRENT_USER first, HKEY_LOCAL_MACHINE second. Sessions search them
+// in this order; setup indexes them with "is the mode ODBC_SYSTEM_DSN".
+extern const HKEY kRegistryRoots[2];
+
+// Reads a REG_SZ value (or a REG_DWORD as signed decimal) into `text`.
+// Absent values and other types leave `text` as it was.
+void ReadRegString(HKEY key, const char *valueName, std::string &text);
+
+// Writes `text` as REG_SZ with its terminating NUL. False for a null key or
+// when the platform refuses the write.
+bool WriteRegString(HKEY key, const char *valueName, const std::string &text);
+
+// Closes the key it holds when it goes out of scope.
+class RegKey {
+ public:
+  RegKey() = default;
+  ~RegKey() { Close(); }
+  RegKey(const RegKey &) = delete;
+  RegKey &operator=(const RegKey &) = delete;
+
+  HKEY get() const { return key_; }
+  PHKEY out() { Close(); return &key_; }
+  explicit operator bool() const { return key_ != nullptr; }
+  void Close() {
+    if (key_) RegCloseKey(key_);
+    key_ = nullptr;
+  }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+}  // namespace kvdrm

@@ -1,0 +1,28 @@
+# Sourced by the scripts: one Wine prefix per build tree, 64-bit so that the
+# 32-bit DLL runs under WoW64 and both registry views exist.
+# Needs BUILD_DIR set to an absolute path.
+export WINEPREFIX="$BUILD_DIR/wineprefix"
+export WINEARCH=win64
+export WINEDEBUG=-all
+# No Mono or Gecko install prompts.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+wine_prefix_init() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+  fi
+}
+
+# A persistent wineserver with Wine's own services already running, started
+# with our output detached: services started later, by a test, would inherit
+# the test runner's pipes and keep it waiting after the test has ended.
+wine_server_start() {
+  wine_prefix_init
+  wineserver -p
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+wine_server_stop() {
+  wineserver -k 2>/dev/null || true
+}

@@ -1,0 +1,17 @@
+// Load and unload: keep the module instance for the setup dialog.
+#include <windows.h>
+
+#include "setup/module.h"
+
+namespace kvdrm {
+HINSTANCE g_module = nullptr;
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    kvdrm::g_module = instance;
+    // Sessions may begin and end on any thread; we need no thread notices.
+    DisableThreadLibraryCalls(instance);
+  }
+  return TRUE;
+}

@@ -1,0 +1,64 @@
+// Helpers shared by the Windows-side tests.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "proxy/arity.h"
+#include "tests/manager/test_manager.h"
+
+namespace testlib {
+
+// Windows path of a file or folder of the build tree's bin folder, e.g.
+// BinPath("mgr\\ok\\") for the folder of the "ok" test manager.
+std::string BinPath(const std::string &relative);
+std::string ManagerDir(const std::string &variant);  // with trailing backslash
+
+// A name unique to this process, for registry keys the test creates.
+std::string UniqueName(const std::string &stem);
+
+// Creates root\Software\ODBC\ODBC.INI\<name> (in the view `view`, 0 or
+// KEY_WOW64_64KEY) and removes it with everything below when destroyed.
+class ScopedKey {
+ public:
+  ScopedKey(HKEY root, const std::string &path, REGSAM view = 0);
+  ~ScopedKey();
+  ScopedKey(const ScopedKey &) = delete;
+  ScopedKey &operator=(const ScopedKey &) = delete;
+  HKEY get() const { return key_; }
+  void SetString(const char *value, const std::string &text);
+  // Raw write: any type, any bytes (for hostile values).
+  void SetRaw(const char *value, DWORD type, const void *data, DWORD size);
+
+ private:
+  HKEY root_;
+  std::string path_;
+  REGSAM view_;
+  HKEY key_ = nullptr;
+};
+
+std::string DataSourcePath(const std::string &name);  // Software\ODBC\ODBC.INI\<name>
+
+// True when a key exists (opens for reading) in the given view.
+bool KeyExists(HKEY root, const std::string &path, REGSAM view = 0);
+
+// KVDRM.dll as a driver sees it, loaded by name from beside the program.
+HMODULE Kvdrm();
+FARPROC KvdrmProc(const char *name);
+
+typedef int32_t(__stdcall *BeginFn)(DrmArg *, DrmArg, DrmArg, const char *);
+typedef int32_t(__stdcall *EndFn)(DrmArg);
+BeginFn Begin();
+EndFn End();
+
+// The record behind a session handle, as 52 slots.
+inline const uint32_t *Slots(DrmArg handle) { return reinterpret_cast<const uint32_t *>(handle); }
+
+// The log and knobs of the test manager a session loaded (slot 3), or null.
+testmgr::State *ManagerState(DrmArg handle);
+testmgr::State *ManagerStateOf(HMODULE manager);
+
+// True when a module of this path is loaded in the process.
+bool IsLoaded(const std::string &path);
+
+}  // namespace testlib
