@@ -1,42 +1,17 @@
 // Beginning and ending sessions: find the data source's control file, load
 // OdbcDrm.dll from its directory, resolve the 48 manager entries by ordinal
 // and let the manager accept the session in the record.
-#include <string.h>
-
-#include <string>
-
-#include "proxy/ctx_path.h"
 #include "proxy/exports.h"
+#include "proxy/locate.h"
 #include "proxy/manager.h"
 #include "proxy/record.h"
-#include "registry/registry.h"
 
 using namespace kvdrm;
 
 namespace {
 
-const char kDataSourcesKey[] = "Software\\ODBC\\ODBC.INI\\";
-const char kManagerFile[] = "OdbcDrm.dll";
-
 typedef int32_t(__stdcall *BeginEntry)(DrmArg *, DrmArg, DrmArg, const char *);
 typedef int32_t(__stdcall *EndEntry)(DrmArg);
-
-// The manager's path: the control-file directory of the first data source
-// key that opens, HKEY_CURRENT_USER first, followed by the file name.
-std::string ManagerPath(const char *dataSource) {
-  std::string path(kDataSourcesKey);
-  if (dataSource) path += dataSource;
-  std::string ctx;
-  for (HKEY root : kRegistryRoots) {
-    RegKey key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, key.out()) != ERROR_SUCCESS) continue;
-    // The first key that opens decides, with or without a CTX value.
-    ReadRegString(key.get(), "CTX", ctx);
-    break;
-  }
-  ctx.resize(ControlFileDirectoryLength(ctx.data(), ctx.size()));
-  return ctx + kManagerFile;
-}
 
 }  // namespace
 
@@ -48,9 +23,10 @@ extern "C" int32_t __stdcall DrmBeginSession(DrmArg *handle, DrmArg a2, DrmArg a
   // releases it with DrmEndSession.
   *handle = reinterpret_cast<DrmArg>(rec);
 
-  std::string manager = ManagerPath(dataSource);
+  ManagerLookup where;
+  LookupManager(dataSource, where);  // the key is closed again by now
   rec->marker = kRecordMarker;
-  HMODULE module = LoadLibraryA(manager.c_str());
+  HMODULE module = LoadLibraryA(where.managerPath.c_str());
   rec->module = module;
   if (!module) return kStatusNoManager;
 
