@@ -4,6 +4,8 @@
 //   figure, ours, baseline, ratio, goal, met.
 // Options: --json FILE writes the table as JSON; every --benchmark_* option
 // of Google Benchmark is passed on (later ones override the defaults).
+#include <windows.h>
+
 #include <benchmark/benchmark.h>
 
 #include <math.h>
@@ -81,6 +83,24 @@ std::string JsonNumber(double v) {
   char buf[64];
   snprintf(buf, sizeof buf, "%.6g", v);
   return buf;
+}
+
+// The machine as the program sees it, for the JSON record.
+std::string MachineText() {
+  SYSTEM_INFO si;
+  GetNativeSystemInfo(&si);
+  char cpu[128] = "";
+  DWORD size = sizeof cpu - 1, type = 0;
+  HKEY k;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0", 0, KEY_READ, &k) ==
+      ERROR_SUCCESS) {
+    if (RegQueryValueExA(k, "ProcessorNameString", nullptr, &type, reinterpret_cast<BYTE *>(cpu), &size) != ERROR_SUCCESS ||
+        type != REG_SZ)
+      cpu[0] = 0;
+    cpu[sizeof cpu - 1] = 0;
+    RegCloseKey(k);
+  }
+  return std::to_string(si.dwNumberOfProcessors) + " processors, " + (cpu[0] ? cpu : "unknown CPU");
 }
 
 }  // namespace
@@ -173,7 +193,7 @@ int main(int argc, char **argv) {
       fprintf(stderr, "kvdrm_bench: cannot write %s\n", jsonPath.c_str());
       return 1;
     }
-    fprintf(f, "{\n  \"figures\": [\n");
+    fprintf(f, "{\n  \"machine\": %s,\n  \"figures\": [\n", JsonText(MachineText()).c_str());
     for (size_t i = 0; i < rows.size(); ++i) {
       const bench::Row &r = rows[i];
       fprintf(f, "    {\"figure\": %s, \"unit\": %s, \"ours\": %s, \"baseline\": %s, \"ratio\": %s, "

@@ -19,7 +19,9 @@ struct HeapTotals {
   bool ok = false;             // every heap walked to its end
 };
 
-// Walks every heap of the process (GetProcessHeaps + HeapWalk).
+// Walks every heap of the process (GetProcessHeaps + HeapWalk). Wine 8
+// exports HeapSummary only as a stub that raises "unimplemented function",
+// so the walk is the one measure that works on both platforms.
 HeapTotals WalkHeaps();
 
 // Replaces every entry of `module`'s import address table with a thunk that
