@@ -18,13 +18,12 @@ enum GoalKind {
   kGoalNone,     // reported only
 };
 
-// A pair of timed functions: ours against the baseline that does the
-// unavoidable part of the same work directly. Times are per operation:
-// the benchmark's median per iteration divided by `perIteration`.
+// A timed pair: one benchmark that times ours and the baseline (the
+// unavoidable part of the same work done directly) in alternating blocks
+// and reports both per operation, in ns, as the counters ours_ns and base_ns.
 struct TimedPair {
   std::string figure;
-  std::string ours, baseline;  // registered benchmark names
-  int perIteration;
+  std::string benchmark;  // registered name
   GoalKind goal;
   double limit;
   std::string note;

@@ -18,12 +18,13 @@
 
 namespace {
 
-// Keeps the median of every benchmark (or its single run when there are
-// no repetitions) while the console shows what it always shows.
+// Keeps the median over the repetitions of every benchmark's counters (or
+// those of its single run when there are no repetitions) while the console
+// shows what it always shows.
 class MedianReporter : public benchmark::ConsoleReporter {
  public:
   struct Result {
-    double seconds = NAN;
+    double ours = NAN, base = NAN;
     bool median = false;
     std::string error;
   };
@@ -36,15 +37,13 @@ class MedianReporter : public benchmark::ConsoleReporter {
         res.error = r.error_message;
         continue;
       }
-      double s = r.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(r.time_unit);
-      if (r.run_type == Run::RT_Aggregate) {
-        if (r.aggregate_name == "median") {
-          res.seconds = s;
-          res.median = true;
-        }
-      } else if (!res.median) {
-        res.seconds = s;
-      }
+      bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+      if (!median && (r.run_type == Run::RT_Aggregate || res.median)) continue;
+      auto o = r.counters.find("ours_ns"), b = r.counters.find("base_ns");
+      if (o == r.counters.end() || b == r.counters.end()) continue;
+      res.ours = o->second.value;
+      res.base = b->second.value;
+      res.median = median;
     }
     ConsoleReporter::ReportRuns(runs);
   }
@@ -139,13 +138,13 @@ int main(int argc, char **argv) {
 
   std::vector<bench::Row> rows;
   for (const bench::TimedPair &p : pairs) {
-    auto ours = reporter.results.find(p.ours), base = reporter.results.find(p.baseline);
-    if (ours == reporter.results.end() || base == reporter.results.end()) continue;  // filtered out
+    auto res = reporter.results.find(p.benchmark);
+    if (res == reporter.results.end()) continue;  // filtered out
     bench::Row r;
     r.figure = p.figure;
     r.unit = "ns";
-    r.ours = ours->second.seconds * 1e9 / p.perIteration;
-    r.baseline = base->second.seconds * 1e9 / p.perIteration;
+    r.ours = res->second.ours;
+    r.baseline = res->second.base;
     r.ratio = r.ours / r.baseline;
     r.note = p.note;
     char goal[64];
@@ -166,7 +165,7 @@ int main(int argc, char **argv) {
     r.goal = goal;
     if (isnan(r.ratio)) {
       r.met = -1;
-      r.note = ours->second.error.empty() ? base->second.error : ours->second.error;
+      r.note = res->second.error;
     }
     rows.push_back(r);
   }

@@ -9,6 +9,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "bench/bench.h"
 #include "bench/heap_count.h"
 
@@ -30,7 +32,6 @@ const char kManagerFile[] = "OdbcDrm.dll";
 constexpr uint32_t kMarker = 0xFF000001u;
 // Manager ordinals (the table in exports/exports.inc).
 constexpr int kMgrBegin = 1, kMgrEnd = 12, kMgrMove = 32, kMgrOpenView = 36, kMgrSetFilter = 40;
-constexpr int kCallsPerIteration = 16;
 constexpr int kSessions = 10000;
 constexpr int kForwardedCalls = 1000000;
 
@@ -110,59 +111,124 @@ void RemoveSetupEntries() {
   RegDeleteKeyExA(HKEY_CURRENT_USER, g.setupKey.c_str(), KEY_WOW64_64KEY, 0);
 }
 
-// ---- Forwarded calls -------------------------------------------------------
-// Sixteen calls per iteration, so the loop's own cost is spread thin; the
-// same arguments each time, through a pointer the compiler cannot see into.
+// ---- Paired timing ---------------------------------------------------------
+// Each benchmark times ours and the baseline in alternating blocks within
+// the same iteration (the order flips every iteration), with the time-stamp
+// counter, so both meet the same load; per repetition it keeps the median
+// block of each, which a preemption in a few blocks does not move. Google
+// Benchmark's repetitions and their median aggregate sit on top.
 
-void BM_MoveOurs(benchmark::State &st) {
-  Fn3 f = g.move;
-  DrmArg h = g.session;
-  for (auto _ : st)
-    for (int i = 0; i < kCallsPerIteration; ++i) benchmark::DoNotOptimize(f(h, 1, 2));
+double g_nsPerTick = 0;
+
+inline uint64_t Ticks() { return __builtin_ia32_rdtsc(); }
+
+// The counter's rate against the performance counter, over a short sleep
+// (the time-stamp counter runs on while the thread sleeps).
+void CalibrateTicks() {
+  LARGE_INTEGER f, q0, q1;
+  QueryPerformanceFrequency(&f);
+  QueryPerformanceCounter(&q0);
+  uint64_t t0 = Ticks();
+  Sleep(200);
+  QueryPerformanceCounter(&q1);
+  uint64_t t1 = Ticks();
+  double ns = static_cast<double>(q1.QuadPart - q0.QuadPart) * 1e9 / static_cast<double>(f.QuadPart);
+  g_nsPerTick = ns / static_cast<double>(t1 - t0);
 }
-void BM_MoveDirect(benchmark::State &st) {
-  Fn3 f = g.mgrMove;
-  DrmArg m = g.managerSession;
-  for (auto _ : st)
-    for (int i = 0; i < kCallsPerIteration; ++i) benchmark::DoNotOptimize(f(m, 1, 2));
+
+double Median(std::vector<uint32_t> &v) {
+  if (v.empty()) return 0;
+  size_t mid = v.size() / 2;
+  std::nth_element(v.begin(), v.begin() + mid, v.end());
+  return v[mid];
 }
-void BM_OpenViewOurs(benchmark::State &st) {
-  Fn9 f = g.openView;
-  DrmArg h = g.session;
-  for (auto _ : st)
-    for (int i = 0; i < kCallsPerIteration; ++i) benchmark::DoNotOptimize(f(h, 1, 2, 3, 4, 5, 6, 7, 8));
+
+// What an empty block costs: the two counter reads around it.
+double EmptyBlockTicks() {
+  std::vector<uint32_t> v(4001);
+  for (uint32_t &x : v) {
+    uint64_t a = Ticks();
+    uint64_t b = Ticks();
+    x = static_cast<uint32_t>(b - a);
+  }
+  return Median(v);
 }
-void BM_OpenViewDirect(benchmark::State &st) {
-  Fn9 f = g.mgrOpenView;
-  DrmArg m = g.managerSession;
-  for (auto _ : st)
-    for (int i = 0; i < kCallsPerIteration; ++i) benchmark::DoNotOptimize(f(m, 1, 2, 3, 4, 5, 6, 7, 8));
+
+constexpr size_t kMaxSamples = 1 << 18;
+
+template <class Ours, class Base>
+void Paired(benchmark::State &st, int perBlock, Ours ours, Base base) {
+  std::vector<uint32_t> to, tb;
+  to.reserve(std::min<size_t>(kMaxSamples, static_cast<size_t>(st.max_iterations)));
+  tb.reserve(to.capacity());
+  bool flip = false;
+  for (auto _ : st) {
+    uint64_t t0 = Ticks(), t1, t2;
+    if (flip) {
+      ours();
+      t1 = Ticks();
+      base();
+      t2 = Ticks();
+      if (to.size() < kMaxSamples) to.push_back(static_cast<uint32_t>(t1 - t0)), tb.push_back(static_cast<uint32_t>(t2 - t1));
+    } else {
+      base();
+      t1 = Ticks();
+      ours();
+      t2 = Ticks();
+      if (to.size() < kMaxSamples) tb.push_back(static_cast<uint32_t>(t1 - t0)), to.push_back(static_cast<uint32_t>(t2 - t1));
+    }
+    flip = !flip;
+    st.SetIterationTime(static_cast<double>(t2 - t0) * g_nsPerTick * 1e-9);
+  }
+  double empty = EmptyBlockTicks();
+  double o = (Median(to) - empty) * g_nsPerTick / perBlock;
+  double b = (Median(tb) - empty) * g_nsPerTick / perBlock;
+  st.counters["ours_ns"] = o;
+  st.counters["base_ns"] = b;
+  st.counters["ratio"] = b > 0 ? o / b : 0;
+}
+
+// ---- Forwarded calls -------------------------------------------------------
+// Blocks of 256 calls with the same arguments, through a pointer the
+// compiler cannot see into; the baseline calls the manager's entry itself.
+
+constexpr int kCallsPerBlock = 256;
+
+void BM_Move(benchmark::State &st) {
+  Fn3 f = g.move, d = g.mgrMove;
+  DrmArg h = g.session, m = g.managerSession;
+  Paired(
+      st, kCallsPerBlock,
+      [&] { for (int i = 0; i < kCallsPerBlock; ++i) benchmark::DoNotOptimize(f(h, 1, 2)); },
+      [&] { for (int i = 0; i < kCallsPerBlock; ++i) benchmark::DoNotOptimize(d(m, 1, 2)); });
+}
+void BM_OpenView(benchmark::State &st) {
+  Fn9 f = g.openView, d = g.mgrOpenView;
+  DrmArg h = g.session, m = g.managerSession;
+  Paired(
+      st, kCallsPerBlock,
+      [&] { for (int i = 0; i < kCallsPerBlock; ++i) benchmark::DoNotOptimize(f(h, 1, 2, 3, 4, 5, 6, 7, 8)); },
+      [&] { for (int i = 0; i < kCallsPerBlock; ++i) benchmark::DoNotOptimize(d(m, 1, 2, 3, 4, 5, 6, 7, 8)); });
 }
 // DrmSetFilter takes five values and passes four: the baseline is the call
 // a driver would make if it reached the manager itself, with four.
-void BM_SetFilterOurs(benchmark::State &st) {
+void BM_SetFilter(benchmark::State &st) {
   Fn5 f = g.setFilter;
-  DrmArg h = g.session;
-  for (auto _ : st)
-    for (int i = 0; i < kCallsPerIteration; ++i) benchmark::DoNotOptimize(f(h, 1, 2, 3, 4));
-}
-void BM_SetFilterDirect(benchmark::State &st) {
-  Fn4 f = g.mgrSetFilter;
-  DrmArg m = g.managerSession;
-  for (auto _ : st)
-    for (int i = 0; i < kCallsPerIteration; ++i) benchmark::DoNotOptimize(f(m, 1, 2, 3));
+  Fn4 d = g.mgrSetFilter;
+  DrmArg h = g.session, m = g.managerSession;
+  Paired(
+      st, kCallsPerBlock,
+      [&] { for (int i = 0; i < kCallsPerBlock; ++i) benchmark::DoNotOptimize(f(h, 1, 2, 3, 4)); },
+      [&] { for (int i = 0; i < kCallsPerBlock; ++i) benchmark::DoNotOptimize(d(m, 1, 2, 3)); });
 }
 
 // ---- Session begin and end -------------------------------------------------
 
-void BM_SessionOurs(benchmark::State &st) {
-  const char *ds = g.dataSource.c_str();
-  for (auto _ : st) {
-    DrmArg h = 0;
-    int32_t s = g.begin(&h, 0, 0, ds);
-    benchmark::DoNotOptimize(s);
-    g.end(h);
-  }
+void SessionOurs() {
+  DrmArg h = 0;
+  int32_t s = g.begin(&h, 0, 0, g.dataSource.c_str());
+  benchmark::DoNotOptimize(s);
+  g.end(h);
 }
 
 // The platform calls a session cannot do without: open the data source key,
@@ -173,50 +239,47 @@ void BM_SessionOurs(benchmark::State &st) {
 // first into a 4-byte buffer (for a REG_DWORD, and to learn a text's size),
 // then again into a buffer of that size.
 template <bool probe>
-void SessionDirect(benchmark::State &st) {
-  const char *key = g.dataSourceKey.c_str();
-  const char *ds = g.dataSource.c_str();
-  for (auto _ : st) {
-    char path[MAX_PATH + 16];
-    DWORD used = 0;
-    HKEY k;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, key, 0, KEY_ALL_ACCESS, &k) == ERROR_SUCCESS) {
-      DWORD type = 0, size = MAX_PATH;
-      if (probe) {
-        BYTE small[4];
-        size = sizeof small;
-        RegQueryValueExA(k, "CTX", nullptr, &type, small, &size);
-        if (size > MAX_PATH) size = MAX_PATH;
-      }
-      if (RegQueryValueExA(k, "CTX", nullptr, &type, reinterpret_cast<BYTE *>(path), &size) == ERROR_SUCCESS &&
-          type == REG_SZ && size > 0)
-        used = size - 1;
-      RegCloseKey(k);
+void SessionDirect() {
+  char path[MAX_PATH + 16];
+  DWORD used = 0;
+  HKEY k;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, g.dataSourceKey.c_str(), 0, KEY_ALL_ACCESS, &k) == ERROR_SUCCESS) {
+    DWORD type = 0, size = MAX_PATH;
+    if (probe) {
+      BYTE small[4];
+      size = sizeof small;
+      RegQueryValueExA(k, "CTX", nullptr, &type, small, &size);
+      if (size > MAX_PATH) size = MAX_PATH;
     }
-    while (used > 0 && path[used - 1] != '\\' && path[used - 1] != ':') --used;
-    memcpy(path + used, kManagerFile, sizeof kManagerFile);
-
-    uint32_t record[52] = {0};
-    record[0] = kMarker;
-    HMODULE m = LoadLibraryA(path);
-    record[3] = reinterpret_cast<uint32_t>(m);
-    for (int n = 1; n <= 48; ++n) record[n + 3] = reinterpret_cast<uint32_t>(GetProcAddress(m, MAKEINTRESOURCEA(n)));
-    DrmArg handle = reinterpret_cast<DrmArg>(record);
-    int32_t s = reinterpret_cast<BeginFn>(record[kMgrBegin + 3])(&handle, 0, 0, ds);
-    benchmark::DoNotOptimize(s);
-    reinterpret_cast<EndFn>(record[kMgrEnd + 3])(record[2]);
-    FreeLibrary(m);
+    if (RegQueryValueExA(k, "CTX", nullptr, &type, reinterpret_cast<BYTE *>(path), &size) == ERROR_SUCCESS &&
+        type == REG_SZ && size > 0)
+      used = size - 1;
+    RegCloseKey(k);
   }
-}
-void BM_SessionDirect(benchmark::State &st) { SessionDirect<false>(st); }
-void BM_SessionDirectProbe(benchmark::State &st) { SessionDirect<true>(st); }
+  while (used > 0 && path[used - 1] != '\\' && path[used - 1] != ':') --used;
+  memcpy(path + used, kManagerFile, sizeof kManagerFile);
 
-// The same two with the manager unloaded between sessions: the first
-// session of a process, where the loader maps the file each time.
-// The open session of the forwarded calls holds the manager too, so it
-// ends for the while and begins again afterwards.
+  uint32_t record[52] = {0};
+  record[0] = kMarker;
+  HMODULE m = LoadLibraryA(path);
+  record[3] = reinterpret_cast<uint32_t>(m);
+  for (int n = 1; n <= 48; ++n) record[n + 3] = reinterpret_cast<uint32_t>(GetProcAddress(m, MAKEINTRESOURCEA(n)));
+  DrmArg handle = reinterpret_cast<DrmArg>(record);
+  int32_t s = reinterpret_cast<BeginFn>(record[kMgrBegin + 3])(&handle, 0, 0, g.dataSource.c_str());
+  benchmark::DoNotOptimize(s);
+  reinterpret_cast<EndFn>(record[kMgrEnd + 3])(record[2]);
+  FreeLibrary(m);
+}
+
+void BM_SessionWarm(benchmark::State &st) { Paired(st, 1, SessionOurs, SessionDirect<false>); }
+void BM_SessionWarmProbe(benchmark::State &st) { Paired(st, 1, SessionOurs, SessionDirect<true>); }
+
+// The same with the manager unloaded between sessions: the first session of
+// a process, where the loader maps the file each time. The open session of
+// the forwarded calls holds the manager too, so it ends for the while and
+// begins again afterwards.
 bool OpenForwardingSession();
-void Unpinned(benchmark::State &st, void (*timed)(benchmark::State &)) {
+void BM_SessionCold(benchmark::State &st) {
   g.end(g.session);
   g.session = 0;
   FreeLibrary(g.pin);
@@ -224,49 +287,45 @@ void Unpinned(benchmark::State &st, void (*timed)(benchmark::State &)) {
   if (GetModuleHandleA(g.managerPath.c_str())) {
     st.SkipWithError("the manager stays loaded");
   } else {
-    timed(st);
+    Paired(st, 1, SessionOurs, SessionDirect<false>);
   }
   g.pin = LoadLibraryA(g.managerPath.c_str());
   if (!OpenForwardingSession()) st.SkipWithError("cannot open the forwarding session again");
 }
-void BM_SessionColdOurs(benchmark::State &st) { Unpinned(st, BM_SessionOurs); }
-void BM_SessionColdDirect(benchmark::State &st) { Unpinned(st, BM_SessionDirect); }
 
 // ---- Setup request ---------------------------------------------------------
 
-void BM_SetupOurs(benchmark::State &st) {
-  const char *driver = g.driver.c_str();
-  const char *attrs = g.setupAttributes.c_str();
-  for (auto _ : st) benchmark::DoNotOptimize(g.configDsn(nullptr, ODBC_ADD_DSN, driver, attrs));
+void SetupOurs() {
+  benchmark::DoNotOptimize(g.configDsn(nullptr, ODBC_ADD_DSN, g.driver.c_str(), g.setupAttributes.c_str()));
 }
 
 // What a silent add of a user data source must do, called directly: read
 // the configuration mode, then for each registry view check that the driver
 // key opens, create the data source key, write its four values, close it,
 // and have the installer write the file data source.
-void BM_SetupDirect(benchmark::State &st) {
-  const std::string description = kDefDescription, dbq = kDefDbq, ctx = kDefCtx;
+void SetupDirect() {
+  static const std::string description = kDefDescription, dbq = kDefDbq, ctx = kDefCtx;
   const char *name = g.setupName.c_str();
-  for (auto _ : st) {
-    UWORD mode = ODBC_BOTH_DSN;
-    if (!SQLGetConfigMode(&mode)) continue;
-    HKEY root = mode == ODBC_SYSTEM_DSN ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-    const REGSAM passes[2] = {KEY_ALL_ACCESS, KEY_ALL_ACCESS | KEY_WOW64_64KEY};
-    for (REGSAM access : passes) {
-      HKEY k;
-      if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, g.driverKey.c_str(), 0, access, &k) != ERROR_SUCCESS) continue;
+  UWORD mode = ODBC_BOTH_DSN;
+  if (!SQLGetConfigMode(&mode)) return;
+  HKEY root = mode == ODBC_SYSTEM_DSN ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  const REGSAM passes[2] = {KEY_ALL_ACCESS, KEY_ALL_ACCESS | KEY_WOW64_64KEY};
+  for (REGSAM access : passes) {
+    HKEY k;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, g.driverKey.c_str(), 0, access, &k) != ERROR_SUCCESS) continue;
+    RegCloseKey(k);
+    if (RegCreateKeyExA(root, g.setupKey.c_str(), 0, nullptr, 0, access, nullptr, &k, nullptr) == ERROR_SUCCESS) {
+      SetString(k, "Description", description);
+      SetString(k, "DBQ", dbq);
+      SetString(k, "CTX", ctx);
+      SetString(k, "Driver", g.driver);
       RegCloseKey(k);
-      if (RegCreateKeyExA(root, g.setupKey.c_str(), 0, nullptr, 0, access, nullptr, &k, nullptr) == ERROR_SUCCESS) {
-        SetString(k, "Description", description);
-        SetString(k, "DBQ", dbq);
-        SetString(k, "CTX", ctx);
-        SetString(k, "Driver", g.driver);
-        RegCloseKey(k);
-      }
-      SQLWriteFileDSN(name, "ODBC", "DSN", name);
     }
+    SQLWriteFileDSN(name, "ODBC", "DSN", name);
   }
 }
+
+void BM_Setup(benchmark::State &st) { Paired(st, 1, SetupOurs, SetupDirect); }
 
 bool OpenForwardingSession() {
   if (g.begin(&g.session, 0, 0, g.dataSource.c_str()) != 0) return false;
@@ -278,6 +337,7 @@ bool OpenForwardingSession() {
 }  // namespace
 
 bool SetUp(std::string &error) {
+  CalibrateTicks();
   std::string bin = ExeDir();
   std::string mgrDir = bin + "benchmgr\\";
   g.managerPath = mgrDir + kManagerFile;
@@ -360,39 +420,29 @@ std::vector<TimedPair> RegisterTimings() {
     void (*fn)(benchmark::State &);
   };
   const Reg regs[] = {
-      {"forward/DrmMove/ours", BM_MoveOurs},
-      {"forward/DrmMove/direct", BM_MoveDirect},
-      {"forward/DrmOpenView/ours", BM_OpenViewOurs},
-      {"forward/DrmOpenView/direct", BM_OpenViewDirect},
-      {"forward/DrmSetFilter/ours", BM_SetFilterOurs},
-      {"forward/DrmSetFilter/direct", BM_SetFilterDirect},
-      {"session/warm/ours", BM_SessionOurs},
-      {"session/warm/direct", BM_SessionDirect},
-      {"session/warm/direct-probe", BM_SessionDirectProbe},
-      {"session/cold/ours", BM_SessionColdOurs},
-      {"session/cold/direct", BM_SessionColdDirect},
-      {"setup/add/ours", BM_SetupOurs},
-      {"setup/add/direct", BM_SetupDirect},
+      {"forward/DrmMove", BM_Move},
+      {"forward/DrmOpenView", BM_OpenView},
+      {"forward/DrmSetFilter", BM_SetFilter},
+      {"session/warm", BM_SessionWarm},
+      {"session/warm-probe", BM_SessionWarmProbe},
+      {"session/cold", BM_SessionCold},
+      {"setup/add", BM_Setup},
   };
-  for (const Reg &r : regs) benchmark::RegisterBenchmark(r.name, r.fn)->UseRealTime()->Unit(benchmark::kNanosecond);
+  for (const Reg &r : regs) benchmark::RegisterBenchmark(r.name, r.fn)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
   std::vector<TimedPair> pairs = {
-      {"forwarded call DrmMove (3 args)", "forward/DrmMove/ours", "forward/DrmMove/direct", kCallsPerIteration,
-       kGoalForward, 1.5, "tail jump"},
-      {"forwarded call DrmOpenView (9 args)", "forward/DrmOpenView/ours", "forward/DrmOpenView/direct",
-       kCallsPerIteration, kGoalForward, 1.5, "tail jump"},
-      {"forwarded call DrmSetFilter (5 args, passes 4)", "forward/DrmSetFilter/ours",
-       "forward/DrmSetFilter/direct", kCallsPerIteration, kGoalNone, 0,
+      {"forwarded call DrmMove (3 args)", "forward/DrmMove", kGoalForward, 1.5, "tail jump"},
+      {"forwarded call DrmOpenView (9 args)", "forward/DrmOpenView", kGoalForward, 1.5, "tail jump"},
+      {"forwarded call DrmSetFilter (5 args, passes 4)", "forward/DrmSetFilter", kGoalNone, 0,
        "drops its last argument: a call of its own, no tail jump"},
-      {"session begin+end, manager kept loaded", "session/warm/ours", "session/warm/direct", 1, kGoalRatio, 1.1,
-       "the case of every session after a driver's first"},
-      {"  same, baseline reading CTX twice (4-byte probe)", "session/warm/ours", "session/warm/direct-probe", 1,
-       kGoalNone, 0, "the proxy's text helper probes with 4 bytes, then reads: where the rest goes"},
-      {"session begin+end, manager unloaded between", "session/cold/ours", "session/cold/direct", 1, kGoalNone, 0,
+      {"session begin+end, manager kept loaded", "session/warm", kGoalRatio, 1.1,
+       "the case of every session after a driver's first; baseline reads CTX once"},
+      {"  same, baseline reading CTX twice (4-byte probe)", "session/warm-probe", kGoalNone, 0,
+       "the proxy's text helper probes with 4 bytes, then reads: where the rest goes"},
+      {"session begin+end, manager unloaded between", "session/cold", kGoalNone, 0,
        "a process's first session: the loader maps the file"},
-      {"setup request: silent add", "setup/add/ours", "setup/add/direct", 1, kGoalRatio, 1.5,
-       g.setupStores ? "both registry views, Wine's odbccp32"
-                     : "ConfigDSN stored nothing: not judged"},
+      {"setup request: silent add", "setup/add", kGoalRatio, 1.5,
+       g.setupStores ? "both registry views, Wine's odbccp32" : "ConfigDSN stored nothing: not judged"},
   };
   if (!g.setupStores) pairs.back().goal = kGoalNone;
   return pairs;
