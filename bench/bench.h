@@ -20,13 +20,16 @@ enum GoalKind {
 
 // A timed pair: one benchmark that times ours and the baseline (the
 // unavoidable part of the same work done directly) in alternating blocks
-// and reports both per operation, in ns, as the counters ours_ns and base_ns.
+// and reports both per operation, in ns, as the counters ours_ns and base_ns,
+// with the ratio and the difference of the two within the same repetition
+// (ratio, extra_ns), whose medians judge the goal.
 struct TimedPair {
   std::string figure;
   std::string benchmark;  // registered name
   GoalKind goal;
   double limit;
   std::string note;
+  bool perCall = false;  // a single call: the note gives the extra ns too
 };
 
 struct Row {
