@@ -5,6 +5,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "tests/common/testlib.h"
 
@@ -92,13 +93,13 @@ inline void DeleteDataSourceEverywhere(const std::string &name) {
 
 // Deletes the data source keys of the given names when it goes.
 struct Cleanup {
-  explicit Cleanup(std::initializer_list<std::string> names) : names(names) {
+  explicit Cleanup(std::initializer_list<std::string> list) : names(list) {
     for (const std::string &n : names) DeleteDataSourceEverywhere(n);
   }
   ~Cleanup() {
     for (const std::string &n : names) DeleteDataSourceEverywhere(n);
   }
-  std::initializer_list<std::string> names;
+  std::vector<std::string> names;
 };
 
 // A fresh directory under the temp folder, removed (with its files, one
