@@ -43,6 +43,9 @@ bool RunSetupRequest(HWND parent, uint32_t request, const char *driver, const ch
     ok = Run(parent, request, driver, attributes);
   } catch (const std::bad_alloc &) {
     SQLPostInstallerError(ODBC_ERROR_OUT_OF_MEM, "Out of memory");
+  } catch (...) {
+    // Nothing may unwind into the installer.
+    SQLPostInstallerError(ODBC_ERROR_GENERAL_ERR, "Internal error");
   }
   // The description is the caller's and is valid only during the call.
   g_attributes.driver = nullptr;

@@ -116,8 +116,7 @@ TEST_F(DoubleTest, RemovalReadsTheFileDirectoryUnderBothModeAndRestores) {
   std::string file = dir.File(name + ".DSN");
   ASSERT_TRUE(FileExists(file));
   testlib::ScopedKey ds(HKEY_CURRENT_USER, DataSourcePath(name));
-  testlib::ScopedKey list(HKEY_CURRENT_USER, kListKey);
-  list.SetString(name.c_str(), driver.name);
+  SetListed(HKEY_CURRENT_USER, name);
   odbcdouble::SetDefaultDsnDir(st, dir.path.c_str());
   st->configMode = 1;  // ODBC_USER_DSN: not the mode of the directory read
 
@@ -293,8 +292,8 @@ TEST_F(DoubleTest, NamesWithSeparatorsAreRefused) {
 
 TEST_F(DoubleTest, TheListOfDataSourcesIsNoDataSource) {
   std::string marker = UniqueName("listed");
-  testlib::ScopedKey list(HKEY_CURRENT_USER, kListKey);
-  list.SetString(marker.c_str(), driver.name);
+  Cleanup cleanup({marker});
+  SetListed(HKEY_CURRENT_USER, marker);
   const struct {
     UINT request;
     const char *name;

@@ -67,10 +67,7 @@ class FlowTest : public ::testing::Test {
                                              KEY_ALL_ACCESS | view, nullptr, &k, nullptr));
     RegSetValueExA(k, "Description", 0, REG_SZ, reinterpret_cast<const BYTE *>("old"), 4);
     RegCloseKey(k);
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExA(root, kListKey, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &k, nullptr));
-    RegSetValueExA(k, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>("x"), 2);
-    RegCloseKey(k);
+    SetListed(root, name, view);
     dir.File(name + ".DSN");
   }
   bool Intact(const std::string &name, HKEY root = HKEY_CURRENT_USER, REGSAM view = 0) {

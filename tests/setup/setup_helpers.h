@@ -75,6 +75,16 @@ inline std::string Sz(const std::string &text) { return text + '\0'; }
 
 inline const char kListKey[] = "Software\\ODBC\\ODBC.INI\\ODBC Data Sources";
 
+// Enters `name` in root's "ODBC Data Sources" as the installer would. The
+// list key itself is shared and stays; Cleanup removes the value.
+inline void SetListed(HKEY root, const std::string &name, REGSAM view = 0) {
+  HKEY k;
+  if (RegCreateKeyExA(root, kListKey, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &k, nullptr) != ERROR_SUCCESS)
+    return;
+  RegSetValueExA(k, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>("x"), 2);
+  RegCloseKey(k);
+}
+
 // Removes a data source key wherever a test may have left it.
 inline void DeleteDataSourceEverywhere(const std::string &name) {
   for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
