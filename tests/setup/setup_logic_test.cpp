@@ -22,39 +22,62 @@ std::string List(std::initializer_list<const char *> pairs) {
   return s;
 }
 
-// nullptr in an expectation: the key must not count as supplied.
-struct ParseCase {
+// One request as the installer hands it over: the code and the attribute
+// list, and what decoding them gives. nullptr in an expectation: the key
+// must not count as supplied.
+struct RequestCase {
   const char *what;
+  uint32_t request;
   bool nullList;
   std::string list;
+  RequestKind kind;
   const char *expect[kAttributeCount + 1];
 };
 
-TEST(ParseAttributeList, Table) {
-  const ParseCase cases[] = {
-      {"null list", true, "", {nullptr, nullptr, nullptr, nullptr, nullptr}},
-      {"empty list", false, std::string(1, '\0'), {nullptr, nullptr, nullptr, nullptr, nullptr}},
-      {"one name", false, List({"DSN=Sales"}), {nullptr, "Sales", nullptr, nullptr, nullptr}},
-      {"all four", false, List({"DSN=A", "Description=B", "DBQ=C:\\D", "CTX=C:\\D\\E.CTX"}),
+TEST(DecodeRequest, Table) {
+  const RequestCase cases[] = {
+      {"null list", 1, true, "", kRequestAdd, {nullptr, nullptr, nullptr, nullptr, nullptr}},
+      {"empty list", 1, false, std::string(1, '\0'), kRequestAdd, {nullptr, nullptr, nullptr, nullptr, nullptr}},
+      {"one name", 1, false, List({"DSN=Sales"}), kRequestAdd, {nullptr, "Sales", nullptr, nullptr, nullptr}},
+      {"all four", 2, false, List({"DSN=A", "Description=B", "DBQ=C:\\D", "CTX=C:\\D\\E.CTX"}), kRequestConfigure,
        {nullptr, "A", "B", "C:\\D", "C:\\D\\E.CTX"}},
-      {"lower-case key ignored", false, List({"dsn=X"}), {nullptr, nullptr, nullptr, nullptr, nullptr}},
-      {"other case of another key", false, List({"description=X", "Dbq=Y", "ctx=Z"}),
+      {"lower-case key ignored", 1, false, List({"dsn=X"}), kRequestAdd,
        {nullptr, nullptr, nullptr, nullptr, nullptr}},
-      {"later pair wins", false, List({"DSN=X", "DSN=Y"}), {nullptr, "Y", nullptr, nullptr, nullptr}},
-      {"split at the first equals", false, List({"DSN=a=b"}), {nullptr, "a=b", nullptr, nullptr, nullptr}},
-      {"empty value is supplied", false, List({"Description="}), {nullptr, nullptr, "", nullptr, nullptr}},
-      {"pair without equals ignored", false, List({"DSN"}), {nullptr, nullptr, nullptr, nullptr, nullptr}},
-      {"bare key does not undo an earlier pair", false, List({"DBQ=D", "DBQ"}),
+      {"other case of the other keys", 1, false, List({"description=X", "Dbq=Y", "ctx=Z"}), kRequestAdd,
+       {nullptr, nullptr, nullptr, nullptr, nullptr}},
+      {"later pair wins", 1, false, List({"DSN=X", "DSN=Y"}), kRequestAdd, {nullptr, "Y", nullptr, nullptr, nullptr}},
+      {"split at the first equals", 1, false, List({"DSN=a=b"}), kRequestAdd,
+       {nullptr, "a=b", nullptr, nullptr, nullptr}},
+      {"empty value is supplied", 1, false, List({"Description="}), kRequestAdd,
+       {nullptr, nullptr, "", nullptr, nullptr}},
+      {"pair without equals ignored", 1, false, List({"DSN"}), kRequestAdd,
+       {nullptr, nullptr, nullptr, nullptr, nullptr}},
+      {"bare key does not undo an earlier pair", 1, false, List({"DBQ=D", "DBQ"}), kRequestAdd,
        {nullptr, nullptr, nullptr, "D", nullptr}},
-      {"whole key must match", false, List({"DSNX=1", "DS=2", "CTX2=3", "=4"}),
+      {"whole key must match", 1, false, List({"DSNX=1", "DS=2", "CTX2=3", "=4"}), kRequestAdd,
        {nullptr, nullptr, nullptr, nullptr, nullptr}},
-      {"no trimming", false, List({"DSN= a ", "DBQ =x"}), {nullptr, " a ", nullptr, nullptr, nullptr}},
-      {"unknown keys skipped", false, List({"UID=u", "DSN=N", "PWD=p"}), {nullptr, "N", nullptr, nullptr, nullptr}},
-      {"list ends at the first empty text", false, std::string("DSN=A\0\0DBQ=B\0\0", 14),
+      {"no trimming", 1, false, List({"DSN= a ", "DBQ =x"}), kRequestAdd, {nullptr, " a ", nullptr, nullptr, nullptr}},
+      {"unknown keys skipped", 1, false, List({"UID=u", "DSN=N", "PWD=p"}), kRequestAdd,
+       {nullptr, "N", nullptr, nullptr, nullptr}},
+      {"list ends at the first empty text", 1, false, std::string("DSN=A\0\0DBQ=B\0\0", 14), kRequestAdd,
        {nullptr, "A", nullptr, nullptr, nullptr}},
+      // Only the low 16 bits of the code count; only 1 and 3 are told apart.
+      {"0x10001 adds", 0x10001, false, List({"DSN=X"}), kRequestAdd, {nullptr, "X", nullptr, nullptr, nullptr}},
+      {"remove", 3, false, List({"DSN=X"}), kRequestRemove, {nullptr, "X", nullptr, nullptr, nullptr}},
+      {"0x10003 removes", 0x10003, false, List({"DSN=X"}), kRequestRemove, {nullptr, "X", nullptr, nullptr, nullptr}},
+      {"4 configures", 4, false, List({"DSN=X"}), kRequestConfigure, {nullptr, "X", nullptr, nullptr, nullptr}},
+      {"5 configures", 5, false, List({"DSN=X"}), kRequestConfigure, {nullptr, "X", nullptr, nullptr, nullptr}},
+      {"6 configures, not removes", 6, false, List({"DSN=X"}), kRequestConfigure,
+       {nullptr, "X", nullptr, nullptr, nullptr}},
+      {"7 configures", 7, false, List({"DSN=X"}), kRequestConfigure, {nullptr, "X", nullptr, nullptr, nullptr}},
+      {"0 configures", 0, true, "", kRequestConfigure, {nullptr, nullptr, nullptr, nullptr, nullptr}},
+      {"0x10000 configures", 0x10000, true, "", kRequestConfigure, {nullptr, nullptr, nullptr, nullptr, nullptr}},
+      {"0xFFFF0002 configures", 0xFFFF0002u, true, "", kRequestConfigure,
+       {nullptr, nullptr, nullptr, nullptr, nullptr}},
   };
-  for (const ParseCase &c : cases) {
+  for (const RequestCase &c : cases) {
     SCOPED_TRACE(c.what);
+    EXPECT_EQ(c.kind, ClassifyRequest(c.request));
     ParsedAttributes p;
     p.values[1] = "left over";
     p.supplied[1] = true;
@@ -65,28 +88,6 @@ TEST(ParseAttributeList, Table) {
       EXPECT_EQ(c.expect[i] ? c.expect[i] : "", p.values[i]);
     }
   }
-}
-
-TEST(ClassifyRequest, OnlyAddAndRemoveAreTold) {
-  const struct {
-    uint32_t request;
-    RequestKind kind;
-  } cases[] = {
-      {1, kRequestAdd},       {0x10001, kRequestAdd},       {2, kRequestConfigure}, {3, kRequestRemove},
-      {0x10003, kRequestRemove}, {4, kRequestConfigure},    {5, kRequestConfigure}, {6, kRequestConfigure},
-      {7, kRequestConfigure}, {0, kRequestConfigure},       {0xFFFF, kRequestConfigure},
-      {0x10000, kRequestConfigure}, {0xFFFF0002u, kRequestConfigure},
-  };
-  for (const auto &c : cases) EXPECT_EQ(c.kind, ClassifyRequest(c.request)) << std::hex << c.request;
-}
-
-TEST(RootIndexForMode, OnlySystemModeSelectsLocalMachine) {
-  EXPECT_EQ(0, RootIndexForMode(0));
-  EXPECT_EQ(0, RootIndexForMode(1));
-  EXPECT_EQ(1, RootIndexForMode(2));
-  EXPECT_EQ(0, RootIndexForMode(3));
-  EXPECT_EQ(0xF003Fu, kPassAccess[0]);
-  EXPECT_EQ(0xF013Fu, kPassAccess[1]);
 }
 
 std::string g_readLog;
