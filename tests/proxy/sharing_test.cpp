@@ -110,4 +110,27 @@ TEST(Sessions, BeginAndEndOnSeveralThreadsAtOnce) {
   for (const char *v : variants) EXPECT_FALSE(IsLoaded(ManagerFile(v))) << v;
 }
 
+TEST(Sessions, EndOnAnotherThreadThanTheBegin) {
+  DataSource a(ManagerDir("ok")), b(ManagerDir("ok2"));
+  const int kSessions = 6;
+  DrmArg begunHere[kSessions] = {}, begunThere[kSessions] = {};
+  int32_t beginStatus[kSessions] = {}, endStatus[kSessions] = {};
+  for (int i = 0; i < kSessions; ++i) ASSERT_EQ(0, Begin()(&begunHere[i], 0, 0, (i % 2 ? a : b).name.c_str()));
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kSessions; ++i)
+    threads.emplace_back([&, i] {
+      endStatus[i] = End()(begunHere[i]);
+      beginStatus[i] = Begin()(&begunThere[i], 0, 0, (i % 2 ? b : a).name.c_str());
+    });
+  for (std::thread &th : threads) th.join();
+  for (int i = 0; i < kSessions; ++i) {
+    EXPECT_EQ(0, endStatus[i]);
+    EXPECT_EQ(0, beginStatus[i]);
+    EXPECT_TRUE(SamePath(ManagerFile(i % 2 ? "ok2" : "ok"), LoadedPath(begunThere[i])));
+  }
+  for (int i = 0; i < kSessions; ++i) EXPECT_EQ(0, End()(begunThere[i]));
+  EXPECT_FALSE(IsLoaded(ManagerFile("ok")));
+  EXPECT_FALSE(IsLoaded(ManagerFile("ok2")));
+}
+
 }  // namespace
