@@ -30,7 +30,14 @@ if ! ls benchmark_*.dsc >/dev/null 2>&1; then
   apt-get source --download-only benchmark
 fi
 dsc="$(ls benchmark_*.dsc | head -n1)"
+version="$(sed -n 's/^Version: //p' "$dsc")"
+# The benchmarks were written against 1.7.1 (Debian 12); say so if the suite
+# brings another one.
+case "$version" in
+  1.7.1*) ;;
+  *) echo "setup-bench: note: Google Benchmark $version, not 1.7.1" >&2 ;;
+esac
 rm -rf "$src.tmp"
 dpkg-source --no-check -x "$dsc" "$src.tmp" >/dev/null
 mv "$src.tmp" "$src"
-echo "setup-bench: $(sed -n 's/^Version: //p' "$dsc") unpacked into $src"
+echo "setup-bench: $version unpacked into $src"
