@@ -431,15 +431,60 @@ TEST(Accept, InvalidNameIsRefused) {
   EXPECT_FALSE(Registered(name));
 }
 
-TEST(Accept, AnAcceptedAddRegistersTheName) {
+TEST(Accept, AnAcceptedAddRegistersTheNameAndStoresTheFieldsAsShown) {
   NEED_DISPLAY();
   DataSource cleanup(UniqueName("add"), false);
   BOOL r = RunDialog(kAdd, AddList(cleanup.name()), [&](Ui &ui) {
+    ui.Clear(kDescription);
+    ui.FocusOn(kDescription);
+    ui.Chars("Edited in the dialog");
     ui.Click(IDOK);
+    EXPECT_EQ(nullptr, WaitMessageBox(ui.uiThread, 300));
     EXPECT_TRUE(ui.WaitClosed());
   });
   EXPECT_EQ(kTrue, r);
   EXPECT_TRUE(Registered(cleanup.name()));
+  EXPECT_EQ("Edited in the dialog", StoredValue(cleanup.name(), "Description"));
+  EXPECT_EQ("C:\\DATA", StoredValue(cleanup.name(), "DBQ"));
+  EXPECT_EQ("C:\\DATA\\MAIN.CTX", StoredValue(cleanup.name(), "CTX"));
+  EXPECT_EQ(Driver(), StoredValue(cleanup.name(), "Driver"));
+}
+
+TEST(Accept, RenamingInTheDialogMovesTheDataSource) {
+  NEED_DISPLAY();
+  DataSource from(UniqueName("from")), to(UniqueName("to"), false);
+  BOOL r = RunDialog(kConfigure, Attributes({"DSN=" + from.name()}), [&](Ui &ui) {
+    ui.Clear(kName);
+    ui.FocusOn(kName);
+    ui.Chars(to.name());
+    ui.Click(IDOK);
+    EXPECT_TRUE(ui.WaitClosed());
+  });
+  EXPECT_EQ(kTrue, r);
+  EXPECT_FALSE(Stored(from.name()));
+  EXPECT_EQ("Stored description", StoredValue(to.name(), "Description"));
+  EXPECT_EQ("C:\\STORED\\STORED.CTX", StoredValue(to.name(), "CTX"));
+  EXPECT_TRUE(Registered(to.name()));
+}
+
+TEST(Accept, ARefusedOkThenCancelStoresNothing) {
+  NEED_DISPLAY();
+  DataSource existing(UniqueName("exist")), fresh(UniqueName("fresh"), false);
+  BOOL r = RunDialog(kConfigure, Attributes({"DSN=" + existing.name()}), [&](Ui &ui) {
+    ui.Clear(kDescription);
+    ui.FocusOn(kDescription);
+    ui.Chars("changed");
+    ui.Clear(kName);
+    ui.FocusOn(kName);
+    ui.Chars("[" + fresh.name());
+    ui.Click(IDOK);
+    EXPECT_EQ(kInvalidText, AnswerMessageBox(ui));
+    ui.Click(IDCANCEL);
+    EXPECT_TRUE(ui.WaitClosed());
+  });
+  EXPECT_EQ(kTrue, r);
+  EXPECT_EQ("Stored description", StoredValue(existing.name(), "Description"));
+  EXPECT_FALSE(Stored("[" + fresh.name()));
 }
 
 // ---------------------------------------------------------------- browse
@@ -650,6 +695,20 @@ TEST(Cancel, EveryWayOutStoresNothing) {
   }
 }
 
+TEST(Cancel, ConfigureCancelledLeavesTheDataSource) {
+  NEED_DISPLAY();
+  DataSource ds(UniqueName("keepcnl"));
+  BOOL r = RunDialog(kConfigure, Attributes({"DSN=" + ds.name()}), [&](Ui &ui) {
+    ui.Clear(kDescription);
+    ui.Chars("not to be kept");
+    ui.Key(VK_ESCAPE);
+    EXPECT_TRUE(ui.WaitClosed());
+  });
+  EXPECT_EQ(kTrue, r);
+  EXPECT_EQ("Stored description", StoredValue(ds.name(), "Description"));
+  EXPECT_FALSE(Registered(ds.name()));
+}
+
 TEST(Cancel, AQuitFromTheHostClosesTheDialogAndIsPassedOn) {
   NEED_DISPLAY();
   DataSource cleanup(UniqueName("quit"), false);
@@ -667,12 +726,16 @@ TEST(Cancel, AQuitFromTheHostClosesTheDialogAndIsPassedOn) {
 
 TEST(NoDisplay, ConfigDsnGoesOnWithoutTheDialog) {
   if (HasDisplay()) GTEST_SKIP() << "runs without an X display";
-  std::string name = UniqueName("nodisp");
-  DataSource cleanup(name, false);
+  DataSource cleanup(UniqueName("nodisp"), false);
   bool saw = true;
-  BOOL r = RunDialog(kAdd, AddList(name), [](Ui &) {}, &saw);
+  BOOL r = RunDialog(kAdd, AddList(cleanup.name()), [](Ui &) {}, &saw);
   EXPECT_FALSE(saw);
   EXPECT_EQ(kTrue, r);
+  // The request goes on with the set as the attribute list left it.
+  EXPECT_EQ("Sales figures", StoredValue(cleanup.name(), "Description"));
+  EXPECT_EQ("C:\\DATA", StoredValue(cleanup.name(), "DBQ"));
+  EXPECT_EQ("C:\\DATA\\MAIN.CTX", StoredValue(cleanup.name(), "CTX"));
+  EXPECT_FALSE(Registered(cleanup.name())) << "only the dialog registers the name";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tests/dialog/driver.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include <atomic>
 #include <thread>
@@ -16,17 +17,21 @@ namespace {
 // Xvfb runs no window manager, and Wine waits two seconds for one whenever
 // it hides a managed window. This program's windows are left unmanaged
 // (a Wine setting for this program alone, removed again at exit).
-const char kWineSettings[] = "Software\\Wine\\AppDefaults\\dialog_test.exe";
 struct UnmanagedWindows {
+  std::string key = "Software\\Wine\\AppDefaults\\";
   UnmanagedWindows() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    const char *exe = strrchr(path, '\\');
+    key += exe ? exe + 1 : path;
     HKEY k;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, (std::string(kWineSettings) + "\\X11 Driver").c_str(), 0, nullptr, 0,
-                        KEY_ALL_ACCESS, nullptr, &k, nullptr) == ERROR_SUCCESS) {
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, (key + "\\X11 Driver").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                        nullptr) == ERROR_SUCCESS) {
       RegSetValueExA(k, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE *>("N"), 2);
       RegCloseKey(k);
     }
   }
-  ~UnmanagedWindows() { RegDeleteTreeA(HKEY_CURRENT_USER, kWineSettings); }
+  ~UnmanagedWindows() { RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str()); }
 } g_unmanaged;
 
 constexpr UINT kSync1 = WM_APP + 1, kSync2 = WM_APP + 2, kFocusHost = WM_APP + 3, kQuit = WM_APP + 4;
@@ -110,6 +115,12 @@ std::string WindowsPath(std::string p) {
 }
 
 }  // namespace
+
+const std::string &Driver() {
+  static std::string name = testlib::UniqueName("driver");
+  static testlib::ScopedKey key(HKEY_LOCAL_MACHINE, "Software\\ODBC\\ODBCINST.INI\\" + name);
+  return name;
+}
 
 HWND Ui::Focus() const {
   GUITHREADINFO info = {};
@@ -306,7 +317,7 @@ BOOL RunDialog(WORD request, const std::string &attributes, const std::function<
       EnumThreadWindows(ui.uiThread, CloseOne, 0);
     }
   });
-  BOOL result = configDsn(ui.host, request, kDriver, attributes.c_str());
+  BOOL result = configDsn(ui.host, request, Driver().c_str(), attributes.c_str());
   SetEvent(returned);
   driver.join();
   CloseHandle(returned);
@@ -379,7 +390,7 @@ DataSource::DataSource(const std::string &name, bool create) : name_(name) {
   set("Description", "Stored description");
   set("DBQ", "C:\\STORED");
   set("CTX", "C:\\STORED\\STORED.CTX");
-  set("Driver", kDriver);
+  set("Driver", Driver().c_str());
   RegCloseKey(k);
 }
 

@@ -59,9 +59,11 @@ void Screenshot(const char *what, HWND shown);
 // The attribute list of ConfigDSN: pairs joined with NULs, ending in two.
 std::string Attributes(std::initializer_list<std::string> pairs);
 
-constexpr const char *kDriver = "Kolvar Test Driver";
+// The driver description the tests pass to ConfigDSN: a driver this
+// program registers (HKLM, 32-bit view) for its run and removes at exit.
+const std::string &Driver();
 
-// ConfigDSN(host, request, kDriver, attributes) on this thread while
+// ConfigDSN(host, request, Driver(), attributes) on this thread while
 // `script` runs on a second one. Whatever the script leaves open is closed
 // afterwards (message boxes, Open dialog, setup dialog as Cancel), so a
 // failing test still ends; a ConfigDSN that does not return then stops the
