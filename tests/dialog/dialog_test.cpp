@@ -301,6 +301,27 @@ TEST(Keyboard, FilterLeavesTheHostWindowAlone) {
   });
 }
 
+TEST(Keyboard, FilterStopsWhenNoAcceptedControlCanTakeTheFocus) {
+  NEED_DISPLAY();
+  std::string name = UniqueName("stuck");
+  DataSource cleanup(name, false);
+  RunDialog(kAdd, AddList(name), [&](Ui &ui) {
+    ui.FocusOn(kBrowseDirectory);
+    const int others[] = {kName, kDescription, kDirectory, kControlFile, IDOK, IDCANCEL, kBrowseControlFile};
+    for (int id : others) EnableWindow(ui.Item(id), FALSE);
+    // Only the focused Browse button can hold the focus: it cannot move.
+    ui.Key(VK_DOWN);
+    EXPECT_EQ(kBrowseDirectory, ui.FocusId());
+    // Two Browse buttons: the focus goes round without an accepted control.
+    EnableWindow(ui.Item(kBrowseControlFile), TRUE);
+    ui.Key(VK_UP);
+    ui.Key(VK_DOWN);
+    EXPECT_TRUE(ui.Open());
+    for (int id : others) EnableWindow(ui.Item(id), TRUE);
+    ui.Click(IDCANCEL);
+  });
+}
+
 TEST(Keyboard, LeavingAFieldShowsItFromItsStart) {
   NEED_DISPLAY();
   const std::string description(78, 'w');
