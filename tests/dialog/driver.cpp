@@ -131,7 +131,11 @@ HWND Ui::Focus() const {
 void Ui::Sync() const {
   ResetEvent(g_synced);
   PostMessageA(host, kSync1, 0, 0);
-  if (WaitForSingleObject(g_synced, 5000) != WAIT_OBJECT_0) ADD_FAILURE() << "the dialog's thread did not answer";
+  // A key or click that closed the dialog may end its loop before the
+  // markers are handled.
+  HANDLE either[2] = {g_synced, returned};
+  if (WaitForMultipleObjects(returned ? 2 : 1, either, FALSE, 5000) == WAIT_TIMEOUT)
+    ADD_FAILURE() << "the dialog's thread did not answer";
 }
 
 void Ui::FocusHost() const {
@@ -294,6 +298,7 @@ BOOL RunDialog(WORD request, const std::string &attributes, const std::function<
   ui.uiThread = GetCurrentThreadId();
   ui.host = CreateHost();
   HANDLE returned = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ui.returned = returned;
 
   std::thread driver([&] {
     for (DWORD waited = 0; !ui.dialog && waited < 10000; waited += 25) {

@@ -13,6 +13,7 @@ struct Ui {
   DWORD uiThread = 0;  // the thread inside ConfigDSN
   HWND host = nullptr;  // the parent window handed to ConfigDSN
   HWND dialog = nullptr;
+  HANDLE returned = nullptr;  // set once ConfigDSN has returned
 
   HWND Item(int id) const { return GetDlgItem(dialog, id); }
   HWND Focus() const;  // the UI thread's focus window
@@ -20,7 +21,7 @@ struct Ui {
 
   // Waits until every message posted so far (and what they posted in
   // turn) has been handled on the UI thread, message boxes' and the Open
-  // dialog's own loops included.
+  // dialog's own loops included, or until ConfigDSN has returned.
   void Sync() const;
   // A key pressed on the focused control (through the dialog's loop).
   void Key(WPARAM vk) const;
