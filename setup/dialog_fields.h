@@ -1,4 +1,4 @@
-// What the setup dialog's parts share: its title, the field identifiers and
+// What the pieces of the setup dialog share: its title, the field identifiers and
 // reading a field.
 #pragma once
 #include <windows.h>
