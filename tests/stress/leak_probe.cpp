@@ -6,9 +6,20 @@ namespace probe {
 
 Usage Measure() {
   Usage u{};
-  HANDLE ev = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  u.handleProbe = reinterpret_cast<uintptr_t>(ev);
-  CloseHandle(ev);
+  // New handles fill the lowest free slots first. One probe handle alone
+  // can fall into a hole that a closed handle left below handles still
+  // open; enough of them fill every hole, and the highest then tells how
+  // many slots were in use.
+  const int kProbes = 256;
+  HANDLE ev[kProbes];
+  uintptr_t top = 0;
+  for (int i = 0; i < kProbes; ++i) {
+    ev[i] = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    uintptr_t v = reinterpret_cast<uintptr_t>(ev[i]);
+    if (v > top) top = v;
+  }
+  for (int i = 0; i < kProbes; ++i) CloseHandle(ev[i]);
+  u.handleProbe = top / 4 - kProbes;
 
   std::vector<HANDLE> heaps(64);
   DWORD n = GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());

@@ -291,7 +291,7 @@ TEST_F(Stress, EightThreadsOverFourManagers) {
   probe::Usage after = probe::Measure();
   printf("[ stress   ] %d sessions on %d threads in %.1f s (%.0f per second); %d wrong\n", done, kThreads,
          seconds, done / seconds, f.count.load());
-  printf("[ stress   ] handle probe %lu -> %lu; busy heap %lu -> %lu bytes (%lu -> %lu blocks)\n",
+  printf("[ stress   ] handle slots in use %lu -> %lu; busy heap %lu -> %lu bytes (%lu -> %lu blocks)\n",
          static_cast<unsigned long>(before.handleProbe), static_cast<unsigned long>(after.handleProbe),
          static_cast<unsigned long>(before.heapBusy), static_cast<unsigned long>(after.heapBusy),
          static_cast<unsigned long>(before.heapBlocks), static_cast<unsigned long>(after.heapBlocks));
@@ -374,7 +374,7 @@ TEST_F(Stress, ThousandOpenAtOnceEndedInAnotherOrder) {
   probe::Usage after = probe::Measure();
   printf("[ stress   ] %d sessions open at once, ended shuffled, in %.1f s; %d wrong\n", kOpenAtOnce, seconds,
          f.count.load());
-  printf("[ stress   ] handle probe %lu -> %lu; busy heap %lu -> %lu bytes\n",
+  printf("[ stress   ] handle slots in use %lu -> %lu; busy heap %lu -> %lu bytes\n",
          static_cast<unsigned long>(before.handleProbe), static_cast<unsigned long>(after.handleProbe),
          static_cast<unsigned long>(before.heapBusy), static_cast<unsigned long>(after.heapBusy));
   for (const std::string &w : f.first) ADD_FAILURE() << w;
