@@ -2,7 +2,8 @@
 // request code, names and dialog outcome, the plan never writes or removes
 // under a name that reaches beyond its own key and file, never removes for
 // an add or for a configure that keeps its name, never writes for a
-// removal, and a failure is never judged a success.
+// removal, and a failure (a removal that could not finish included) is
+// never judged a success.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -70,16 +71,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   // Every combination of pass results: success needs the driver in at
   // least one view and, for a write, the key written in at least one.
-  for (int r = 0; r < 16; ++r) {
+  for (int r = 0; r < 64; ++r) {
     kvdrm::PassResult results[2];
     results[0].driverFound = r & 1;
     results[0].written = r & 2;
+    results[0].removeFailed = r & 16;
     results[1].driverFound = r & 4;
     results[1].written = r & 8;
+    results[1].removeFailed = r & 32;
     kvdrm::StoreOutcome out = kvdrm::JudgePasses(plan, results);
     bool driver = results[0].driverFound || results[1].driverFound;
     bool written = results[0].written || results[1].written;
-    bool shouldSucceed = plan.act ? driver && (!plan.write || written) : plan.error == 0;
+    bool removeFailed = results[0].removeFailed || results[1].removeFailed;
+    bool shouldSucceed = plan.act ? driver && !removeFailed && (!plan.write || written) : plan.error == 0;
     if (out.ok != shouldSucceed) abort();
     if (!out.ok && (out.error == 0 || !out.message || !*out.message)) abort();
   }
