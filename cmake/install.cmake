@@ -17,6 +17,7 @@ if(KVDRM_MSVC_IMPLIB)
   install(FILES ${KVDRM_MSVC_IMPLIB} DESTINATION lib)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/sample/CMakeLists.txt ${PROJECT_SOURCE_DIR}/sample/sample_manager.c
-              ${PROJECT_SOURCE_DIR}/sample/OdbcDrm.def DESTINATION sample)
+              ${PROJECT_SOURCE_DIR}/sample/OdbcDrm.def
+              ${PROJECT_SOURCE_DIR}/cmake/toolchain-i686-mingw.cmake DESTINATION sample)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION docs FILES_MATCHING PATTERN "*.md")
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
