@@ -52,9 +52,16 @@ mkdir -p "$data" "$demo/signals"
 printf '; control file of the KVDRM demonstration data source\r\n' >"$data/DEMO.CTX"
 cp "$bin/sample/OdbcDrm.dll" "$data/OdbcDrm.dll"
 
+xvfb_started=0
+if [ "$dialog" = 1 ]; then
+  # Before Wine starts: its desktop process takes the display it finds then.
+  . "$root/scripts/display.sh"
+  display_start
+  xvfb_started=1
+  echo "== Display $DISPLAY (Xvfb)"
+fi
 echo "== Starting Wine in $WINEPREFIX"
 wine_server_start
-xvfb_started=0
 cleanup() {
   wine_server_stop
   if [ "$xvfb_started" = 1 ]; then display_stop; fi
@@ -70,9 +77,7 @@ ls -l "$data" | awk 'NR > 1 {printf "      %-12s %8s bytes\n", $NF, $5}'
 args=(--dbq "$wdata" --ctx "$wdata\\DEMO.CTX" --trace "$(winpath "$demo")\\OdbcDrm.trace"
       --check "$(winpath "$bin/kvdrm-check.exe")")
 if [ "$dialog" = 1 ]; then
-  . "$root/scripts/display.sh"
-  display_start
-  xvfb_started=1
+  echo "== The setup dialog's screenshot goes to $demo/setup-dialog.png"
   args+=(--dialog "$(winpath "$demo/signals")")
   # The demonstration says when its dialog is up and waits for the shot.
   (
@@ -92,9 +97,6 @@ set +e
 wine "$bin/kvdrm-demo.exe" "${args[@]}" </dev/null 2>&1 | tr -d '\r' | tee "$demo/demo.log"
 status=${PIPESTATUS[0]}
 set -e
-if [ "$dialog" = 1 ] && [ -f "$demo/setup-dialog.png" ]; then
-  echo "   screenshot: $demo/setup-dialog.png"
-fi
 if ! tail -n 1 "$demo/demo.log" | grep -q '^DEMO \(OK\|FAILED\)'; then
   echo "DEMO FAILED: the demonstration ended without a verdict (exit status $status)"
   [ "$status" != 0 ] || status=1
