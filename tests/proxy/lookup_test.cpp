@@ -1,0 +1,160 @@
+// How a session finds its data source key: HKEY_CURRENT_USER before
+// HKEY_LOCAL_MACHINE, full access or nothing, and the empty name.
+#include <aclapi.h>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tests/proxy/proxy_util.h"
+
+using namespace testlib;
+using namespace proxytest;
+
+namespace {
+
+// Begins and ends one session of `name`; returns the path of the manager it
+// loaded ("" when none loaded, then the status must be -1101).
+std::string LoadedFor(const char *name) {
+  EXPECT_EQ(nullptr, GetModuleHandleA("OdbcDrm.dll")) << "a manager is still loaded";
+  DrmArg h = 0;
+  int32_t status = Begin()(&h, 0, 0, name);
+  std::string path = LoadedPath(h);
+  EXPECT_EQ(path.empty() ? -1101 : 0, status);
+  EXPECT_EQ(0, End()(h));
+  return path;
+}
+
+// Makes bare "OdbcDrm.dll" findable (the ok3 copy) while it lives, so that a
+// bare-name load shows as a load rather than a failure.
+struct BareNameFindsOk3 {
+  BareNameFindsOk3() { SetDllDirectoryA(ManagerDir("ok3").c_str()); }
+  ~BareNameFindsOk3() { SetDllDirectoryA(nullptr); }
+};
+
+TEST(Lookup, LocalMachineKeyIsUsedWhenCurrentUserHasNone) {
+  std::string name = UniqueName("hklm");
+  ScopedKey lm(HKEY_LOCAL_MACHINE, DataSourcePath(name));
+  lm.SetString("CTX", ManagerDir("ok") + "KOLVARD.CTX");
+  BareNameFindsOk3 bare;
+  EXPECT_TRUE(SamePath(ManagerFile("ok"), LoadedFor(name.c_str())));
+}
+
+TEST(Lookup, CurrentUserKeyWithoutCtxShadowsLocalMachine) {
+  std::string name = UniqueName("shadow");
+  ScopedKey lm(HKEY_LOCAL_MACHINE, DataSourcePath(name));
+  lm.SetString("CTX", ManagerDir("ok") + "KOLVARD.CTX");
+  ScopedKey cu(HKEY_CURRENT_USER, DataSourcePath(name));
+  cu.SetString("DBQ", "C:\\KOLVAR\\MUSTER");
+  {
+    BareNameFindsOk3 bare;
+    EXPECT_TRUE(SamePath(ManagerFile("ok3"), LoadedFor(name.c_str())));
+  }
+  EXPECT_EQ("", LoadedFor(name.c_str()));
+}
+
+TEST(Lookup, CurrentUserCtxWinsOverLocalMachine) {
+  std::string name = UniqueName("both");
+  ScopedKey lm(HKEY_LOCAL_MACHINE, DataSourcePath(name));
+  lm.SetString("CTX", ManagerDir("ok") + "KOLVARD.CTX");
+  ScopedKey cu(HKEY_CURRENT_USER, DataSourcePath(name));
+  cu.SetString("CTX", ManagerDir("ok2") + "KOLVARD.CTX");
+  EXPECT_TRUE(SamePath(ManagerFile("ok2"), LoadedFor(name.c_str())));
+}
+
+TEST(Lookup, KeyThatOpensOnlyForReadingCountsAsAbsent) {
+  std::string name = UniqueName("readonly");
+  std::string path = DataSourcePath(name);
+  ScopedKey lm(HKEY_LOCAL_MACHINE, path);
+  lm.SetString("CTX", ManagerDir("ok") + "KOLVARD.CTX");
+
+  // Everyone may read the key and change its DACL back; nobody may write.
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID everyone = nullptr;
+  ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
+  std::vector<BYTE> aclBuf(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(everyone));
+  PACL acl = reinterpret_cast<PACL>(aclBuf.data());
+  ASSERT_TRUE(InitializeAcl(acl, static_cast<DWORD>(aclBuf.size()), ACL_REVISION));
+  ASSERT_TRUE(AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ | WRITE_DAC | DELETE, everyone));
+  SECURITY_DESCRIPTOR sd;
+  ASSERT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
+  ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE));
+  ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(lm.get(), DACL_SECURITY_INFORMATION, &sd));
+
+  HKEY probe;
+  bool readable = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &probe) == ERROR_SUCCESS;
+  if (readable) RegCloseKey(probe);
+  bool fullAccess = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &probe) == ERROR_SUCCESS;
+  if (fullAccess) RegCloseKey(probe);
+
+  std::string loaded;
+  if (readable && !fullAccess) loaded = LoadedFor(name.c_str());
+
+  // Our handle was opened with full access before the DACL changed; use it
+  // to open the key up again so that it can be removed.
+  SECURITY_DESCRIPTOR open;
+  InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);
+  EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(lm.get(), DACL_SECURITY_INFORMATION, &open));
+  FreeSid(everyone);
+
+  ASSERT_TRUE(readable) << "the read-only key should still open for reading";
+  if (fullAccess) GTEST_SKIP() << "this platform grants full access despite a read-only DACL";
+  EXPECT_EQ("", loaded) << "the read-only key was used";
+}
+
+// Puts a CTX value into HKEY_CURRENT_USER\Software\ODBC\ODBC.INI itself and
+// restores what was there (or removes what it created) afterwards.
+class ParentKeyCtx {
+ public:
+  explicit ParentKeyCtx(const std::string &ctx) {
+    DWORD disposition = 0;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\ODBC\\ODBC.INI", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key_, &disposition) != ERROR_SUCCESS) {
+      key_ = nullptr;
+      return;
+    }
+    created_ = disposition == REG_CREATED_NEW_KEY;
+    DWORD size = 0;
+    if (RegQueryValueExA(key_, "CTX", nullptr, &oldType_, nullptr, &size) == ERROR_SUCCESS) {
+      old_.resize(size);
+      hadOld_ = RegQueryValueExA(key_, "CTX", nullptr, &oldType_, old_.data(), &size) == ERROR_SUCCESS;
+    }
+    RegSetValueExA(key_, "CTX", 0, REG_SZ, reinterpret_cast<const BYTE *>(ctx.c_str()),
+                   static_cast<DWORD>(ctx.size() + 1));
+  }
+  ~ParentKeyCtx() {
+    if (!key_) return;
+    if (hadOld_)
+      RegSetValueExA(key_, "CTX", 0, oldType_, old_.data(), static_cast<DWORD>(old_.size()));
+    else
+      RegDeleteValueA(key_, "CTX");
+    RegCloseKey(key_);
+    if (created_) RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\ODBC\\ODBC.INI");
+  }
+  bool ok() const { return key_ != nullptr; }
+
+ private:
+  HKEY key_ = nullptr;
+  bool created_ = false, hadOld_ = false;
+  DWORD oldType_ = REG_NONE;
+  std::vector<BYTE> old_;
+};
+
+TEST(Lookup, EmptyAndNullNameReadTheDataSourcesKeyItself) {
+  ParentKeyCtx parent(ManagerDir("ok4") + "KOLVARD.CTX");
+  ASSERT_TRUE(parent.ok());
+  EXPECT_TRUE(SamePath(ManagerFile("ok4"), LoadedFor(""))) << "empty name";
+  EXPECT_TRUE(SamePath(ManagerFile("ok4"), LoadedFor(nullptr))) << "null name";
+}
+
+TEST(Lookup, NameIsTakenAsItIs) {
+  std::string name = UniqueName("exact");
+  ScopedKey cu(HKEY_CURRENT_USER, DataSourcePath(name));
+  cu.SetString("CTX", ManagerDir("ok") + "KOLVARD.CTX");
+  // Registry names ignore case, so only trimming would change the key.
+  EXPECT_EQ("", LoadedFor((" " + name).c_str()));
+  EXPECT_EQ("", LoadedFor((name + " ").c_str()));
+  EXPECT_TRUE(SamePath(ManagerFile("ok"), LoadedFor(name.c_str())));
+}
+
+}  // namespace

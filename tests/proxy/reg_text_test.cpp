@@ -1,0 +1,94 @@
+// ReadRegString and WriteRegString against real registry values of every
+// shape (the helpers are compiled into this program; they are not exported).
+#include <gtest/gtest.h>
+#include <limits.h>
+
+#include "registry/registry.h"
+#include "tests/proxy/proxy_util.h"
+
+using namespace testlib;
+
+namespace {
+
+struct ReadRow {
+  const char *what;
+  DWORD type;
+  std::string bytes;  // stored as they are, NULs included
+  std::string expected;
+};
+
+std::string Dword(uint32_t v) { return std::string(reinterpret_cast<const char *>(&v), 4); }
+
+TEST(ReadRegString, ReadsEveryShapeOfValue) {
+  const std::string longText(64 * 1024, 'L');
+  const std::string keep = "unchanged";
+  const ReadRow rows[] = {
+      {"REG_SZ of 0 bytes", REG_SZ, "", ""},
+      {"REG_SZ of a NUL alone", REG_SZ, std::string("\0", 1), ""},
+      {"REG_SZ of 3 characters and NUL", REG_SZ, std::string("abc\0", 4), "abc"},
+      {"REG_SZ of 4 characters and NUL", REG_SZ, std::string("abcd\0", 5), "abcd"},
+      {"REG_SZ of 64 KiB", REG_SZ, longText + '\0', longText},
+      {"REG_SZ without NUL keeps its last character", REG_SZ, "abc", "abc"},
+      {"REG_SZ of one character without NUL", REG_SZ, "a", "a"},
+      {"long REG_SZ without NUL", REG_SZ, longText, longText},
+      {"REG_SZ with an embedded NUL ends there", REG_SZ, std::string("ab\0cd\0", 6), "ab"},
+      {"REG_SZ with an embedded NUL and no final NUL", REG_SZ, std::string("C:\\K\0junk", 9), "C:\\K"},
+      {"REG_DWORD 5", REG_DWORD, Dword(5), "5"},
+      {"REG_DWORD 0", REG_DWORD, Dword(0), "0"},
+      {"REG_DWORD 0xFFFFFFFF", REG_DWORD, Dword(0xFFFFFFFFu), "-1"},
+      {"REG_DWORD INT_MIN", REG_DWORD, Dword(0x80000000u), "-2147483648"},
+      {"REG_DWORD INT_MAX", REG_DWORD, Dword(0x7FFFFFFFu), "2147483647"},
+      {"REG_EXPAND_SZ", REG_EXPAND_SZ, std::string("%TEMP%\\K.CTX\0", 13), keep},
+      {"REG_MULTI_SZ", REG_MULTI_SZ, std::string("a\0b\0\0", 5), keep},
+      {"REG_BINARY", REG_BINARY, "C:\\K\\", keep},
+      {"REG_DWORD_BIG_ENDIAN", REG_DWORD_BIG_ENDIAN, Dword(5), keep},
+      {"REG_QWORD", REG_QWORD, Dword(5) + Dword(0), keep},
+  };
+  ScopedKey key(HKEY_CURRENT_USER, DataSourcePath(UniqueName("read")));
+  for (const ReadRow &r : rows) {
+    SCOPED_TRACE(r.what);
+    key.SetRaw("V", r.type, r.bytes.data(), static_cast<DWORD>(r.bytes.size()));
+    std::string text = keep;
+    kvdrm::ReadRegString(key.get(), "V", text);
+    EXPECT_EQ(r.expected.size(), text.size());
+    EXPECT_TRUE(r.expected == text) << "read \"" << text.substr(0, 40) << "\"";
+  }
+}
+
+TEST(ReadRegString, AbsentValueOrKeyLeavesTheText) {
+  ScopedKey key(HKEY_CURRENT_USER, DataSourcePath(UniqueName("absent")));
+  std::string text = "unchanged";
+  kvdrm::ReadRegString(key.get(), "NoSuchValue", text);
+  EXPECT_EQ("unchanged", text);
+  kvdrm::ReadRegString(nullptr, "CTX", text);
+  EXPECT_EQ("unchanged", text);
+}
+
+TEST(WriteRegString, WritesTextWithItsNul) {
+  ScopedKey key(HKEY_CURRENT_USER, DataSourcePath(UniqueName("write")));
+  const std::string texts[] = {"", "abc", std::string(5000, 'w')};
+  for (const std::string &t : texts) {
+    ASSERT_TRUE(kvdrm::WriteRegString(key.get(), "V", t));
+    DWORD type = REG_NONE, size = 0;
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key.get(), "V", nullptr, &type, nullptr, &size));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_EQ(t.size() + 1, size) << "an empty text is the single NUL byte";
+    std::string back = "x";
+    kvdrm::ReadRegString(key.get(), "V", back);
+    EXPECT_EQ(t, back);
+  }
+}
+
+TEST(WriteRegString, NullKeyWritesNothing) {
+  EXPECT_FALSE(kvdrm::WriteRegString(nullptr, "CTX", "C:\\K\\"));
+  // A key opened for reading only refuses the write.
+  std::string path = DataSourcePath(UniqueName("ro"));
+  ScopedKey key(HKEY_CURRENT_USER, path);
+  HKEY ro;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &ro));
+  EXPECT_FALSE(kvdrm::WriteRegString(ro, "CTX", "C:\\K\\"));
+  RegCloseKey(ro);
+  EXPECT_NE(ERROR_SUCCESS, RegQueryValueExA(key.get(), "CTX", nullptr, nullptr, nullptr, nullptr));
+}
+
+}  // namespace
