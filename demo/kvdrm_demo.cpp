@@ -461,22 +461,50 @@ void DialogStep(const Options &o) {
 // The diagnostic tool on the demo's data source: it must find a session
 // able to begin.
 void CheckStep(const Options &o) {
-  Heading("7. kvdrm-check on the data source");
+  Heading(("7. kvdrm-check \"" + o.dsn + "\"").c_str());
   std::string cmd = "\"" + o.check + "\" \"" + o.dsn + "\"";
+  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+  HANDLE readEnd, writeEnd;
+  if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) {
+    Fail("no pipe for kvdrm-check");
+    return;
+  }
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOA si = {};
   si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = si.hStdError = writeEnd;
+  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION pi = {};
   std::vector<char> line(cmd.begin(), cmd.end());
   line.push_back(0);
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+  BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  CloseHandle(writeEnd);
+  if (!started) {
+    CloseHandle(readEnd);
     Fail("kvdrm-check could not be started: " + o.check);
     return;
   }
+  // Its report, indented under this step.
+  std::string out;
+  char buf[4096];
+  DWORD got;
+  while (ReadFile(readEnd, buf, sizeof buf, &got, nullptr) && got) out.append(buf, got);
+  CloseHandle(readEnd);
   WaitForSingleObject(pi.hProcess, INFINITE);
   DWORD code = 1;
   GetExitCodeProcess(pi.hProcess, &code);
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
+  for (size_t p = 0; p < out.size();) {
+    size_t end = out.find('\n', p);
+    if (end == std::string::npos) end = out.size();
+    std::string text = out.substr(p, end - p);
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    printf("   | %s\n", text.c_str());
+    p = end + 1;
+  }
+  printf("   kvdrm-check exit status %lu\n", code);
   if (code != 0) Fail("kvdrm-check found that no session could begin (exit status " + std::to_string(code) + ")");
 }
 
