@@ -29,4 +29,9 @@ void ClearAttributes();
 // result is non-empty exactly when the section has entries.
 std::string ReadProfileValue(const char *section, const char *entry);
 
+// For a request whose list did not supply Description, DBQ or CTX: the add
+// defaults, or for any other request the profile entries of the initial
+// name. values[1] is never filled.
+void FillAbsentAttributes(bool isAddRequest, const bool supplied[kAttributeCount + 1]);
+
 }  // namespace kvdrm

@@ -1,5 +1,10 @@
 // ConfigDSN: the installer's entry for adding, configuring and removing a
 // data source of the driver.
 #include "proxy/exports.h"
+#include "setup/setup_request.h"
 
-extern "C" BOOL __stdcall ConfigDSN(HWND, UINT, LPCSTR, LPCSTR) { return TRUE; }
+// Success is TRUE as all bits set, as the installer's callers expect of
+// this entry; failure is FALSE with the reason posted to the installer.
+extern "C" BOOL __stdcall ConfigDSN(HWND parent, UINT request, LPCSTR driver, LPCSTR attributes) {
+  return kvdrm::RunSetupRequest(parent, request, driver, attributes) ? static_cast<BOOL>(-1) : FALSE;
+}

@@ -1,6 +1,8 @@
-// Load and unload: keep the module instance for the setup dialog.
+// Load and unload: keep the module instance for the setup dialog, and
+// leave no data source attributes behind when the library goes.
 #include <windows.h>
 
+#include "setup/attributes.h"
 #include "setup/module.h"
 
 namespace kvdrm {
@@ -12,6 +14,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     kvdrm::g_module = instance;
     // Sessions may begin and end on any thread; we need no thread notices.
     DisableThreadLibraryCalls(instance);
+  } else if (reason == DLL_PROCESS_DETACH) {
+    kvdrm::ClearAttributes();
   }
   return TRUE;
 }

@@ -1,0 +1,98 @@
+#include "setup/storage.h"
+
+#include <odbcinst.h>
+
+#include "registry/registry.h"
+#include "setup/attributes.h"
+
+namespace kvdrm {
+
+static_assert(kModeBoth == ODBC_BOTH_DSN && kModeSystem == ODBC_SYSTEM_DSN, "installer modes");
+static_assert(kErrorComponentNotFound == ODBC_ERROR_COMPONENT_NOT_FOUND &&
+                  kErrorInvalidName == ODBC_ERROR_INVALID_NAME &&
+                  kErrorRequestFailed == ODBC_ERROR_REQUEST_FAILED && kErrorOutOfMemory == ODBC_ERROR_OUT_OF_MEM,
+              "installer error codes");
+static_assert(kPassAccess[0] == KEY_ALL_ACCESS && kPassAccess[1] == (KEY_ALL_ACCESS | KEY_WOW64_64KEY),
+              "pass access masks");
+
+namespace {
+
+const char kOdbcIni[] = "Software\\ODBC\\ODBC.INI";
+const char kDataSourceList[] = "Software\\ODBC\\ODBC.INI\\ODBC Data Sources";
+const char kDriverKeys[] = "Software\\ODBC\\ODBCINST.INI\\";
+
+// The driver's registration must open with the pass's mask; nothing is read
+// from it. An empty description would name the whole ODBCINST.INI key.
+bool DriverRegistered(REGSAM access) {
+  const char *driver = g_attributes.driver;
+  if (!driver || !*driver) return false;
+  RegKey key;
+  std::string path = std::string(kDriverKeys) + driver;
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, key.out()) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+void RemoveDataSourceEntries(HKEY root, REGSAM access, const std::string &name, WORD mode) {
+  SQLSetConfigMode(ODBC_BOTH_DSN);
+  std::string directory = ReadProfileValue("ODBC File DSN", "DefaultDSNDir");
+  SQLSetConfigMode(mode);
+  if (!directory.empty()) DeleteFileA((directory + "\\" + name + ".DSN").c_str());
+
+  RegKey list;
+  if (RegOpenKeyExA(root, kOdbcIni, 0, access, list.out()) == ERROR_SUCCESS)
+    RegDeleteKeyA(list.get(), name.c_str());
+  RegKey names;
+  if (RegOpenKeyExA(root, kDataSourceList, 0, access, names.out()) == ERROR_SUCCESS)
+    RegDeleteValueA(names.get(), name.c_str());
+}
+
+bool WriteDataSourceEntries(HKEY root, REGSAM access) {
+  const AttributeSet &a = g_attributes;
+  const std::string &name = a.values[kAttrDsn];
+  bool written = false;
+  RegKey key;
+  std::string path = std::string(kOdbcIni) + "\\" + name;
+  if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, access, nullptr, key.out(), nullptr) == ERROR_SUCCESS) {
+    // A failed value does not stop the later ones.
+    written = true;
+    written &= WriteRegString(key.get(), "Description", a.values[kAttrDescription]);
+    written &= WriteRegString(key.get(), "DBQ", a.values[kAttrDbq]);
+    written &= WriteRegString(key.get(), "CTX", a.values[kAttrCtx]);
+    written &= WriteRegString(key.get(), "Driver", a.driver ? a.driver : "");
+  }
+  key.Close();
+  // The installer places the file; its result is not ours to judge (some
+  // installers implement no file data sources at all).
+  SQLWriteFileDSN(name.c_str(), "ODBC", "DSN", name.c_str());
+  return written;
+}
+
+StoreOutcome StoreDataSource(uint32_t request, bool dialogShown) {
+  const AttributeSet &a = g_attributes;
+  StoragePlan plan = PlanStorage(request, a.initialName, a.values[kAttrDsn], dialogShown);
+  PassResult results[2];
+  if (!plan.act) return JudgePasses(plan, results);
+
+  WORD mode = ODBC_BOTH_DSN;
+  if (!SQLGetConfigMode(&mode)) {
+    StoreOutcome out;
+    out.ok = false;
+    out.error = kErrorRequestFailed;
+    out.message = "Could not read the configuration mode";
+    return out;
+  }
+  HKEY root = kRegistryRoots[RootIndexForMode(mode)];
+  for (int pass = 0; pass < 2; ++pass) {
+    REGSAM access = kPassAccess[pass];
+    // Checked before anything is removed, so that a rename never deletes
+    // the old entries in a view where the new ones cannot be written.
+    if (!DriverRegistered(access)) continue;
+    results[pass].driverFound = true;
+    if (plan.removeInitial) RemoveDataSourceEntries(root, access, a.initialName, mode);
+    if (plan.write) results[pass].written = WriteDataSourceEntries(root, access);
+  }
+  return JudgePasses(plan, results);
+}
+
+}  // namespace kvdrm

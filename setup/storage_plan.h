@@ -1,0 +1,71 @@
+// What a setup request removes and writes, decided apart from the registry
+// and the installer. Pure code (no windows.h), testable and fuzzable natively.
+#pragma once
+#include <stdint.h>
+
+#include <string>
+
+namespace kvdrm {
+
+enum RequestKind { kRequestAdd, kRequestConfigure, kRequestRemove };
+
+// Only the low 16 bits count: 1 adds, 3 removes, everything else
+// (ODBC_ADD_SYS_DSN, ODBC_REMOVE_SYS_DSN and the rest included) configures.
+RequestKind ClassifyRequest(uint32_t request);
+
+// The installer's values that this code needs, as plain numbers.
+constexpr uint16_t kModeBoth = 0;    // ODBC_BOTH_DSN
+constexpr uint16_t kModeSystem = 2;  // ODBC_SYSTEM_DSN
+constexpr int kErrorComponentNotFound = 6;  // ODBC_ERROR_COMPONENT_NOT_FOUND
+constexpr int kErrorInvalidName = 7;        // ODBC_ERROR_INVALID_NAME
+constexpr int kErrorRequestFailed = 11;     // ODBC_ERROR_REQUEST_FAILED
+constexpr int kErrorOutOfMemory = 21;       // ODBC_ERROR_OUT_OF_MEM
+
+// Index into the registry roots table (HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE):
+// 1 for system data sources, 0 for every other mode.
+int RootIndexForMode(uint16_t mode);
+
+// Access masks of the two storage passes: KEY_ALL_ACCESS, then the same in
+// the 64-bit registry view (KEY_WOW64_64KEY).
+constexpr uint32_t kPassAccess[2] = {0xF003F, 0xF003F | 0x0100};
+
+// False for a name that would reach beyond its own key and file: one with
+// '\' or '/' (nested keys; a file path outside the file data source
+// directory) or "ODBC Data Sources" in any letter case (the list of all
+// data sources). Every other name is stored as it is.
+bool IsStorableName(const std::string &name);
+
+// The decision for one request, the same in both passes.
+struct StoragePlan {
+  bool act = false;          // false: nothing is stored or removed
+  int error = 0;             // with act false: 0 means success (a cancelled dialog)
+  const char *message = "";  // the reason posted with `error`
+  bool removeInitial = false;  // remove the entries of the initial name
+  bool write = false;          // write the data source under values[1]
+};
+
+// request: the raw request code; initialName: the name the attribute list
+// gave; name: values[1] after the dialog, if any; dialogShown: whether the
+// dialog ran (an empty name then means Cancel).
+StoragePlan PlanStorage(uint32_t request, const std::string &initialName, const std::string &name,
+                        bool dialogShown);
+
+// What one pass managed: the driver's key opened in that pass's view, and
+// the data source key was created with its four values.
+struct PassResult {
+  bool driverFound = false;
+  bool written = false;
+};
+
+struct StoreOutcome {
+  bool ok = true;
+  int error = 0;
+  const char *message = "";
+};
+
+// Success when at least one pass found the driver and, for a write, at least
+// one pass wrote the key: on 64-bit Windows a 32-bit driver is registered in
+// one view only, so one failed pass is normal.
+StoreOutcome JudgePasses(const StoragePlan &plan, const PassResult results[2]);
+
+}  // namespace kvdrm

@@ -1,0 +1,312 @@
+// ConfigDSN against the installer double: what it asks the installer
+// (file data sources, the removal path, the configuration mode) and what
+// it reports when a request cannot be carried out.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/odbcdouble/odbc_double.h"
+#include "tests/setup/setup_helpers.h"
+
+using namespace setuptest;
+using testlib::DataSourcePath;
+using testlib::KeyExists;
+using testlib::UniqueName;
+
+namespace {
+
+const BOOL kTrue = static_cast<BOOL>(-1);
+const int kInvalidName = 7, kComponentNotFound = 6, kRequestFailed = 11;
+
+typedef BOOL(__stdcall *ConfigFn)(HWND, UINT, LPCSTR, LPCSTR);
+
+class DoubleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    st = odbcdouble::Attach();
+    ASSERT_NE(nullptr, st) << "odbccp32.dll is not the double";
+    odbcdouble::Reset(st);
+    config = reinterpret_cast<ConfigFn>(reinterpret_cast<void *>(testlib::KvdrmProc("ConfigDSN")));
+    ASSERT_NE(nullptr, config);
+  }
+  BOOL Config(UINT request, const std::string &list, HWND parent = nullptr) {
+    return config(parent, request, driver.name.c_str(), list.c_str());
+  }
+  BOOL ConfigNull(UINT request) { return config(nullptr, request, driver.name.c_str(), nullptr); }
+  std::string Args(int i) const { return st->calls[i].args; }
+  // The one error posted by the last request, which must be the request's
+  // last installer call (the real installer's other calls clear the queue).
+  void ExpectPosted(int code) {
+    ASSERT_EQ(1, st->errorCount);
+    EXPECT_EQ(uint32_t(code), st->errors[0].code);
+    EXPECT_STRNE("", st->errors[0].message);
+    ASSERT_GT(st->callCount, 0);
+    EXPECT_STREQ("SQLPostInstallerError", st->calls[st->callCount - 1].function);
+  }
+  void ExpectNothingStored() {
+    EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLWriteFileDSN"));
+    EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLGetConfigMode"));
+  }
+
+  odbcdouble::State *st = nullptr;
+  ConfigFn config = nullptr;
+  ScopedDriver driver{UniqueName("drv"), ScopedDriver::kBoth};
+};
+
+TEST_F(DoubleTest, AddWritesTheFileDataSourceInBothPasses) {
+  std::string name = UniqueName("ds");
+  Cleanup cleanup({name});
+  // 0x10001: only the low 16 bits count, so this is an add with defaults.
+  ASSERT_EQ(kTrue, Config(0x10001, List({("DSN=" + name).c_str()})));
+  EXPECT_EQ(Sz("Kolvar Muster Firmendaten"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(name), "Description").data);
+  ASSERT_EQ(2, odbcdouble::CountCalls(st, "SQLWriteFileDSN"));
+  int i = odbcdouble::FindCall(st, "SQLWriteFileDSN");
+  EXPECT_EQ(name + "|ODBC|DSN|" + name, Args(i));
+  EXPECT_EQ(name + "|ODBC|DSN|" + name, Args(odbcdouble::FindCall(st, "SQLWriteFileDSN", i + 1)));
+  EXPECT_EQ(0, st->errorCount);
+  // An add reads nothing from the profile and removes nothing.
+  EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLGetPrivateProfileString"));
+  EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLSetConfigMode"));
+}
+
+TEST_F(DoubleTest, FailingFileDataSourceWriteIsNoFailure) {
+  std::string name = UniqueName("ds");
+  Cleanup cleanup({name});
+  st->fail[odbcdouble::kWriteFileDSN] = true;
+  EXPECT_EQ(kTrue, Config(1, List({("DSN=" + name).c_str()})));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(name)));
+  EXPECT_EQ(0, st->errorCount);
+}
+
+TEST_F(DoubleTest, OtherCodesConfigureFromTheProfile) {
+  const struct {
+    UINT request;
+  } cases[] = {{2}, {4}, {5}, {6}, {7}, {0x10002}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.request);
+    std::string name = UniqueName("ds");
+    Cleanup cleanup({name});
+    odbcdouble::Reset(st);
+    odbcdouble::SetProfile(st, name.c_str(), "Description", "from profile");
+    odbcdouble::SetProfile(st, name.c_str(), "CTX", "H:\\P.CTX");
+    ASSERT_EQ(kTrue, Config(c.request, List({("DSN=" + name).c_str(), "DBQ=H:\\Q"})));
+    EXPECT_EQ(Sz("from profile"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(name), "Description").data);
+    EXPECT_EQ(Sz("H:\\Q"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(name), "DBQ").data);
+    EXPECT_EQ(Sz("H:\\P.CTX"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(name), "CTX").data);
+    // Both reads from the initial name's section; DBQ was supplied.
+    EXPECT_EQ(2, odbcdouble::CountCalls(st, "SQLGetPrivateProfileString"));
+    EXPECT_EQ(name + "|Description||256|odbc.ini", Args(odbcdouble::FindCall(st, "SQLGetPrivateProfileString")));
+    EXPECT_EQ(2, odbcdouble::CountCalls(st, "SQLWriteFileDSN"));
+    EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLSetConfigMode")) << "nothing is removed";
+  }
+}
+
+TEST_F(DoubleTest, PairWithoutEqualsIsIgnored) {
+  std::string name = UniqueName("ds");
+  Cleanup cleanup({name});
+  ASSERT_EQ(kTrue, Config(1, List({("DSN=" + name).c_str(), "Description", "CTX"})));
+  EXPECT_EQ(Sz("Kolvar Muster Firmendaten"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(name), "Description").data);
+  EXPECT_EQ(Sz("C:\\KOLVAR\\KOLVARD.CTX"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(name), "CTX").data);
+}
+
+TEST_F(DoubleTest, RemovalReadsTheFileDirectoryUnderBothModeAndRestores) {
+  std::string name = UniqueName("ds");
+  Cleanup cleanup({name});
+  TempDir dir;
+  std::string file = dir.File(name + ".DSN");
+  ASSERT_TRUE(FileExists(file));
+  testlib::ScopedKey ds(HKEY_CURRENT_USER, DataSourcePath(name));
+  SetListed(HKEY_CURRENT_USER, name);
+  odbcdouble::SetDefaultDsnDir(st, dir.path.c_str());
+  st->configMode = 1;  // ODBC_USER_DSN: not the mode of the directory read
+
+  ASSERT_EQ(kTrue, Config(3, List({("DSN=" + name).c_str()}), reinterpret_cast<HWND>(1)));
+  EXPECT_FALSE(FileExists(file));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(name)));
+  EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, kListKey, name.c_str()).present);
+  EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLWriteFileDSN"));
+  EXPECT_EQ(0, st->errorCount);
+  EXPECT_EQ(1, st->configMode) << "mode restored";
+
+  // Per pass: mode 0, the directory read under it, the mode back.
+  int from = odbcdouble::FindCall(st, "SQLGetConfigMode");
+  ASSERT_GE(from, 0);
+  for (int pass = 0; pass < 2; ++pass) {
+    SCOPED_TRACE(pass);
+    int set0 = odbcdouble::FindCall(st, "SQLSetConfigMode", from);
+    ASSERT_GE(set0, 0);
+    EXPECT_EQ("0", Args(set0));
+    ASSERT_STREQ("SQLGetPrivateProfileString", st->calls[set0 + 1].function);
+    EXPECT_EQ("ODBC File DSN|DefaultDSNDir||256|odbc.ini", Args(set0 + 1));
+    EXPECT_EQ(0, st->calls[set0 + 1].mode);
+    ASSERT_STREQ("SQLSetConfigMode", st->calls[set0 + 2].function);
+    EXPECT_EQ("1", Args(set0 + 2));
+    from = set0 + 3;
+  }
+  EXPECT_EQ(-1, odbcdouble::FindCall(st, "SQLSetConfigMode", from));
+}
+
+TEST_F(DoubleTest, RemovalWithoutFileDirectoryDeletesNoFile) {
+  std::string name = UniqueName("ds");
+  Cleanup cleanup({name});
+  // "\" + name + ".DSN" from an empty directory would be a file at the root.
+  testlib::ScopedKey ds(HKEY_CURRENT_USER, DataSourcePath(name));
+  EXPECT_EQ(kTrue, Config(3, List({("DSN=" + name).c_str()})));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(name)));
+  // Removing again finds nothing and is no failure.
+  EXPECT_EQ(kTrue, Config(3, List({("DSN=" + name).c_str()})));
+  EXPECT_EQ(0, st->errorCount);
+}
+
+TEST_F(DoubleTest, ConfigModeUnreadableFails) {
+  std::string name = UniqueName("ds");
+  Cleanup cleanup({name});
+  st->fail[odbcdouble::kGetConfigMode] = true;
+  EXPECT_EQ(FALSE, Config(1, List({("DSN=" + name).c_str()})));
+  ExpectPosted(kRequestFailed);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(name)));
+  EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLWriteFileDSN"));
+}
+
+TEST_F(DoubleTest, NoNameFails) {
+  const struct {
+    const char *what;
+    bool null;
+    std::string list;
+    UINT request;
+  } cases[] = {
+      {"null list, add", true, "", 1},
+      {"empty list, configure", false, List({}), 2},
+      {"empty list, remove", false, List({}), 3},
+      {"lower-case key only", false, List({"dsn=X"}), 1},
+      {"empty name", false, List({"DSN="}), 1},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    odbcdouble::Reset(st);
+    EXPECT_EQ(FALSE, c.null ? ConfigNull(c.request) : Config(c.request, c.list));
+    ExpectPosted(kInvalidName);
+    ExpectNothingStored();
+  }
+}
+
+// A list without a name never acts on the name an earlier request left.
+TEST_F(DoubleTest, RequestWithoutNameForgetsTheEarlierName) {
+  std::string name = UniqueName("ds");
+  Cleanup cleanup({name});
+  ASSERT_EQ(kTrue, Config(1, List({("DSN=" + name).c_str()})));
+  DeleteDataSourceEverywhere(name);
+
+  odbcdouble::ClearLog(st);
+  EXPECT_EQ(FALSE, ConfigNull(2));
+  ExpectPosted(kInvalidName);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(name)));
+
+  testlib::ScopedKey ds(HKEY_CURRENT_USER, DataSourcePath(name));
+  odbcdouble::ClearLog(st);
+  EXPECT_EQ(FALSE, Config(3, List({"Description=x"})));
+  ExpectPosted(kInvalidName);
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(name)));
+  ExpectNothingStored();
+}
+
+TEST_F(DoubleTest, UnregisteredDriverFails) {
+  std::string name = UniqueName("ds");
+  Cleanup cleanup({name});
+  const struct {
+    UINT request;
+  } cases[] = {{1}, {2}, {3}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.request);
+    odbcdouble::Reset(st);
+    std::string list = List({("DSN=" + name).c_str()});
+    EXPECT_EQ(FALSE, config(nullptr, c.request, "KvdrmTest-no-such-driver", list.c_str()));
+    ExpectPosted(kComponentNotFound);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(name)));
+    EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLWriteFileDSN"));
+  }
+  // An empty description would name ODBCINST.INI itself.
+  odbcdouble::Reset(st);
+  std::string list = List({("DSN=" + name).c_str()});
+  EXPECT_EQ(FALSE, config(nullptr, 1, "", list.c_str()));
+  ExpectPosted(kComponentNotFound);
+}
+
+TEST_F(DoubleTest, DataSourceKeyNotCreatableFails) {
+  // Registry key names are limited to 255 characters.
+  std::string name(300, 'k');
+  Cleanup cleanup({name});
+  EXPECT_EQ(FALSE, Config(1, List({("DSN=" + name).c_str()})));
+  ExpectPosted(kRequestFailed);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(name)));
+  // The file data source is still attempted in both passes.
+  EXPECT_EQ(2, odbcdouble::CountCalls(st, "SQLWriteFileDSN"));
+}
+
+// A system data source of a driver registered in the 32-bit view only: the
+// 64-bit pass finds no driver, which is normal and no failure.
+TEST_F(DoubleTest, OnePassFailingIsNoFailure) {
+  std::string name = UniqueName("ds");
+  Cleanup cleanup({name});
+  ScopedDriver only32(UniqueName("drv32"), ScopedDriver::k32);
+  st->configMode = 2;
+  std::string list = List({("DSN=" + name).c_str()});
+  EXPECT_EQ(kTrue, config(nullptr, 1, only32.name.c_str(), list.c_str()));
+  EXPECT_EQ(0, st->errorCount);
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(name), 0));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(name), KEY_WOW64_64KEY));
+  EXPECT_EQ(1, odbcdouble::CountCalls(st, "SQLWriteFileDSN"));
+}
+
+// Names that reach other keys or files are neither stored nor removed.
+TEST_F(DoubleTest, NamesWithSeparatorsAreRefused) {
+  std::string leaf = UniqueName("leaf");
+  std::string parent = UniqueName("parent");
+  Cleanup cleanup({parent, leaf});
+  const std::string names[] = {parent + "\\" + leaf, parent + "/" + leaf};
+  for (const std::string &bad : names) {
+    SCOPED_TRACE(bad);
+    odbcdouble::Reset(st);
+    EXPECT_EQ(FALSE, Config(1, List({("DSN=" + bad).c_str()})));
+    ExpectPosted(kInvalidName);
+    ExpectNothingStored();
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(parent)));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(bad)));
+  }
+
+  // Removal of "parent\leaf" must not reach the nested key or a file in a
+  // subfolder of the file data source directory.
+  TempDir dir;
+  CreateDirectoryA((dir.path + "\\" + parent).c_str(), nullptr);
+  std::string file = dir.File(parent + "\\" + leaf + ".DSN");
+  ASSERT_TRUE(FileExists(file));
+  testlib::ScopedKey nested(HKEY_CURRENT_USER, DataSourcePath(parent + "\\" + leaf));
+  odbcdouble::Reset(st);
+  odbcdouble::SetDefaultDsnDir(st, dir.path.c_str());
+  EXPECT_EQ(FALSE, Config(3, List({("DSN=" + parent + "\\" + leaf).c_str()})));
+  ExpectPosted(kInvalidName);
+  EXPECT_TRUE(FileExists(file));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(parent + "\\" + leaf)));
+  EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLSetConfigMode")) << "no directory read";
+}
+
+TEST_F(DoubleTest, TheListOfDataSourcesIsNoDataSource) {
+  std::string marker = UniqueName("listed");
+  Cleanup cleanup({marker});
+  SetListed(HKEY_CURRENT_USER, marker);
+  const struct {
+    UINT request;
+    const char *name;
+  } cases[] = {{3, "ODBC Data Sources"}, {3, "odbc data sources"}, {1, "ODBC DATA SOURCES"}, {2, "Odbc Data Sources"}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    odbcdouble::Reset(st);
+    EXPECT_EQ(FALSE, Config(c.request, List({(std::string("DSN=") + c.name).c_str()})));
+    ExpectPosted(kInvalidName);
+    ExpectNothingStored();
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, kListKey, marker.c_str()).present);
+    EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, kListKey, "Driver").present);
+  }
+}
+
+}  // namespace

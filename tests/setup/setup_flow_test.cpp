@@ -1,0 +1,244 @@
+// The request flow with the setup dialog in the loop: the setup code is
+// compiled into this program with a scripted stand-in for the dialog, so
+// renames and cancels happen without a window; the installer is the double.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "proxy/exports.h"
+#include "setup/attributes.h"
+#include "setup/dialog.h"
+#include "tests/odbcdouble/odbc_double.h"
+#include "tests/setup/setup_helpers.h"
+
+using namespace setuptest;
+using testlib::DataSourcePath;
+using testlib::KeyExists;
+using testlib::UniqueName;
+
+namespace {
+
+// What the stand-in dialog saw and does.
+struct Script {
+  int shown = 0;
+  bool rename = false;
+  std::string newName;  // "" acts as Cancel
+  std::string seen[kvdrm::kAttributeCount + 1];
+  std::string seenInitial, seenDriver;
+} g_script;
+
+}  // namespace
+
+namespace kvdrm {
+void ShowSetupDialog() {
+  ++g_script.shown;
+  for (int i = 1; i <= kAttributeCount; ++i) g_script.seen[i] = g_attributes.values[i];
+  g_script.seenInitial = g_attributes.initialName;
+  g_script.seenDriver = g_attributes.driver ? g_attributes.driver : "<null>";
+  if (g_script.rename) g_attributes.values[kAttrDsn] = g_script.newName;
+}
+}  // namespace kvdrm
+
+namespace {
+
+const BOOL kTrue = static_cast<BOOL>(-1);
+HWND const kParent = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
+
+class FlowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    st = odbcdouble::Attach();
+    ASSERT_NE(nullptr, st) << "odbccp32.dll is not the double";
+    odbcdouble::Reset(st);
+    g_script = Script();
+    odbcdouble::SetDefaultDsnDir(st, dir.path.c_str());
+  }
+  BOOL Run(UINT request, const std::string &list, HWND parent = kParent, const std::string *drv = nullptr) {
+    return ConfigDSN(parent, request, (drv ? *drv : driver.name).c_str(), list.c_str());
+  }
+  void RenameTo(const std::string &name) {
+    g_script.rename = true;
+    g_script.newName = name;
+  }
+  // A stored data source with its list value and file data source.
+  void Existing(const std::string &name, HKEY root = HKEY_CURRENT_USER, REGSAM view = 0) {
+    HKEY k;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, DataSourcePath(name).c_str(), 0, nullptr, 0,
+                                             KEY_ALL_ACCESS | view, nullptr, &k, nullptr));
+    RegSetValueExA(k, "Description", 0, REG_SZ, reinterpret_cast<const BYTE *>("old"), 4);
+    RegCloseKey(k);
+    SetListed(root, name, view);
+    dir.File(name + ".DSN");
+  }
+  bool Intact(const std::string &name, HKEY root = HKEY_CURRENT_USER, REGSAM view = 0) {
+    return KeyExists(root, DataSourcePath(name), view) && ReadValue(root, kListKey, name.c_str(), view).present &&
+           FileExists(dir.path + "\\" + name + ".DSN");
+  }
+  bool Gone(const std::string &name, HKEY root = HKEY_CURRENT_USER, REGSAM view = 0) {
+    return !KeyExists(root, DataSourcePath(name), view) && !ReadValue(root, kListKey, name.c_str(), view).present &&
+           !FileExists(dir.path + "\\" + name + ".DSN");
+  }
+
+  odbcdouble::State *st = nullptr;
+  ScopedDriver driver{UniqueName("drv"), ScopedDriver::kBoth};
+  TempDir dir;
+};
+
+TEST_F(FlowTest, ConfigureRenameRemovesTheOldNameThenWritesTheNew) {
+  std::string a = UniqueName("A"), b = UniqueName("B");
+  Cleanup cleanup({a, b});
+  Existing(a);
+  odbcdouble::SetProfile(st, a.c_str(), "Description", "desc of A");
+  odbcdouble::SetProfile(st, a.c_str(), "DBQ", "D:\\A");
+  odbcdouble::SetProfile(st, a.c_str(), "CTX", "D:\\A\\A.CTX");
+  RenameTo(b);
+
+  ASSERT_EQ(kTrue, Run(2, List({("DSN=" + a).c_str()})));
+  EXPECT_TRUE(Gone(a));
+  EXPECT_EQ(Sz("desc of A"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(b), "Description").data);
+  EXPECT_EQ(Sz("D:\\A"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(b), "DBQ").data);
+  EXPECT_EQ(Sz("D:\\A\\A.CTX"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(b), "CTX").data);
+  EXPECT_EQ(Sz(driver.name), ReadValue(HKEY_CURRENT_USER, DataSourcePath(b), "Driver").data);
+  // In each pass the removal comes before the write.
+  int from = 0;
+  for (int pass = 0; pass < 2; ++pass) {
+    int removal = odbcdouble::FindCall(st, "SQLSetConfigMode", from);
+    int write = odbcdouble::FindCall(st, "SQLWriteFileDSN", from);
+    ASSERT_GE(removal, 0);
+    ASSERT_GT(write, removal);
+    EXPECT_EQ(b + "|ODBC|DSN|" + b, std::string(st->calls[write].args));
+    from = write + 1;
+  }
+  EXPECT_EQ(0, st->errorCount);
+}
+
+// The rename is case-sensitive: a name differing only in case is new.
+TEST_F(FlowTest, RenameComparesExactly) {
+  std::string a = UniqueName("case");
+  std::string upper = a;
+  for (char &c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  Cleanup cleanup({a});
+  Existing(a);
+  RenameTo(upper);
+  ASSERT_EQ(kTrue, Run(2, List({("DSN=" + a).c_str()})));
+  EXPECT_EQ(4, odbcdouble::CountCalls(st, "SQLSetConfigMode")) << "removal ran in both passes";
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(upper)));
+}
+
+TEST_F(FlowTest, RenameForUnregisteredDriverKeepsTheOldEntries) {
+  std::string a = UniqueName("A"), b = UniqueName("B");
+  Cleanup cleanup({a, b});
+  Existing(a);
+  RenameTo(b);
+  std::string missing = UniqueName("missing-driver");
+  EXPECT_EQ(FALSE, Run(2, List({("DSN=" + a).c_str()}), kParent, &missing));
+  EXPECT_TRUE(Intact(a));
+  EXPECT_EQ(Sz("old"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(a), "Description").data);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(b)));
+  ASSERT_EQ(1, st->errorCount);
+  EXPECT_EQ(6u, st->errors[0].code);
+}
+
+// A system data source of a driver known to the 64-bit view only: the
+// 64-bit pass renames; the default view's old entries stay.
+TEST_F(FlowTest, RenameTouchesOnlyViewsWithTheDriver) {
+  std::string a = UniqueName("A"), b = UniqueName("B");
+  Cleanup cleanup({a, b});
+  ScopedDriver only64(UniqueName("drv64"), ScopedDriver::k64);
+  Existing(a, HKEY_LOCAL_MACHINE, 0);
+  Existing(a, HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY);
+  st->configMode = 2;
+  RenameTo(b);
+  ASSERT_EQ(kTrue, Run(2, List({("DSN=" + a).c_str()}), kParent, &only64.name));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(a), 0));
+  EXPECT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, kListKey, a.c_str(), 0).present);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(b), 0));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(a), KEY_WOW64_64KEY));
+  EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, kListKey, a.c_str(), KEY_WOW64_64KEY).present);
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(b), KEY_WOW64_64KEY));
+  EXPECT_EQ(2, st->configMode);
+}
+
+TEST_F(FlowTest, AddRenamedInTheDialogRemovesNothing) {
+  std::string a = UniqueName("A"), b = UniqueName("B");
+  Cleanup cleanup({a, b});
+  Existing(a);
+  RenameTo(b);
+  ASSERT_EQ(kTrue, Run(1, List({("DSN=" + a).c_str()})));
+  EXPECT_TRUE(Intact(a));
+  EXPECT_EQ(Sz("old"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(a), "Description").data);
+  EXPECT_EQ(Sz("Kolvar Muster Firmendaten"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(b), "Description").data);
+  EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLSetConfigMode"));
+}
+
+TEST_F(FlowTest, CancelStoresNothingAndSucceeds) {
+  const UINT requests[] = {1, 2, 4, 6};
+  for (UINT request : requests) {
+    SCOPED_TRACE(request);
+    std::string a = UniqueName("A");
+    Cleanup cleanup({a});
+    odbcdouble::Reset(st);
+    RenameTo("");
+    EXPECT_EQ(kTrue, Run(request, List({("DSN=" + a).c_str()})));
+    EXPECT_EQ(0, st->callCount - odbcdouble::CountCalls(st, "SQLGetPrivateProfileString"))
+        << "only the profile reads of filling";
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(a)));
+  }
+}
+
+TEST_F(FlowTest, DialogOnlyForAddOrConfigureWithParent) {
+  const struct {
+    UINT request;
+    bool parent;
+    int shown;
+  } cases[] = {
+      {1, true, 1}, {2, true, 1}, {6, true, 1}, {7, true, 1}, {0x10001, true, 1},
+      {3, true, 0}, {0x10003, true, 0}, {1, false, 0}, {2, false, 0}, {3, false, 0},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.request << (c.parent ? " with parent" : " without"));
+    std::string a = UniqueName("A");
+    Cleanup cleanup({a});
+    Existing(a);
+    g_script = Script();
+    EXPECT_EQ(kTrue, Run(c.request, List({("DSN=" + a).c_str()}), c.parent ? kParent : nullptr));
+    EXPECT_EQ(c.shown, g_script.shown);
+    // Removal requests remove, the others write.
+    bool removal = (c.request & 0xFFFF) == 3;
+    EXPECT_EQ(!removal, KeyExists(HKEY_CURRENT_USER, DataSourcePath(a)));
+  }
+}
+
+TEST_F(FlowTest, DialogWorksOnTheParsedAndFilledSet) {
+  std::string a = UniqueName("A");
+  Cleanup cleanup({a});
+  ASSERT_EQ(kTrue, Run(1, List({("DSN=" + a).c_str(), "Description=typed"})));
+  EXPECT_EQ(a, g_script.seen[1]);
+  EXPECT_EQ(a, g_script.seenInitial);
+  EXPECT_EQ("typed", g_script.seen[2]);
+  EXPECT_EQ("C:\\KOLVAR\\MUSTER", g_script.seen[3]);
+  EXPECT_EQ("C:\\KOLVAR\\KOLVARD.CTX", g_script.seen[4]);
+  EXPECT_EQ(driver.name, g_script.seenDriver);
+  // The description is borrowed for the call only.
+  EXPECT_EQ(nullptr, kvdrm::g_attributes.driver);
+
+  // A later request without a name shows an empty name, not the last one.
+  g_script = Script();
+  EXPECT_EQ(kTrue, Run(2, List({})));
+  EXPECT_EQ(1, g_script.shown);
+  EXPECT_EQ("", g_script.seen[1]);
+  EXPECT_EQ("", g_script.seenInitial);
+}
+
+TEST_F(FlowTest, NameTypedWithSeparatorIsRefused) {
+  std::string a = UniqueName("A"), parent = UniqueName("P");
+  Cleanup cleanup({a, parent});
+  RenameTo(parent + "\\x");
+  EXPECT_EQ(FALSE, Run(1, List({("DSN=" + a).c_str()})));
+  ASSERT_EQ(1, st->errorCount);
+  EXPECT_EQ(7u, st->errors[0].code);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(parent)));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(a)));
+}
+
+}  // namespace

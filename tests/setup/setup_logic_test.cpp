@@ -1,0 +1,223 @@
+// The pure rules of data source setup: attribute list parsing, request
+// codes, filling absent attributes, and the storage decision.
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+
+#include "setup/attribute_list.h"
+#include "setup/storage_plan.h"
+
+using namespace kvdrm;
+
+namespace {
+
+// Free of windows.h, so that the native build can run the same table.
+std::string List(std::initializer_list<const char *> pairs) {
+  std::string s;
+  for (const char *p : pairs) {
+    s += p;
+    s += '\0';
+  }
+  s += '\0';
+  return s;
+}
+
+// One request as the installer hands it over: the code and the attribute
+// list, and what decoding them gives. nullptr in an expectation: the key
+// must not count as supplied.
+struct RequestCase {
+  const char *what;
+  uint32_t request;
+  bool nullList;
+  std::string list;
+  RequestKind kind;
+  const char *expect[kAttributeCount + 1];
+};
+
+TEST(DecodeRequest, Table) {
+  const RequestCase cases[] = {
+      {"null list", 1, true, "", kRequestAdd, {nullptr, nullptr, nullptr, nullptr, nullptr}},
+      {"empty list", 1, false, std::string(1, '\0'), kRequestAdd, {nullptr, nullptr, nullptr, nullptr, nullptr}},
+      {"one name", 1, false, List({"DSN=Sales"}), kRequestAdd, {nullptr, "Sales", nullptr, nullptr, nullptr}},
+      {"all four", 2, false, List({"DSN=A", "Description=B", "DBQ=C:\\D", "CTX=C:\\D\\E.CTX"}), kRequestConfigure,
+       {nullptr, "A", "B", "C:\\D", "C:\\D\\E.CTX"}},
+      {"lower-case key ignored", 1, false, List({"dsn=X"}), kRequestAdd,
+       {nullptr, nullptr, nullptr, nullptr, nullptr}},
+      {"other case of the other keys", 1, false, List({"description=X", "Dbq=Y", "ctx=Z"}), kRequestAdd,
+       {nullptr, nullptr, nullptr, nullptr, nullptr}},
+      {"later pair wins", 1, false, List({"DSN=X", "DSN=Y"}), kRequestAdd, {nullptr, "Y", nullptr, nullptr, nullptr}},
+      {"split at the first equals", 1, false, List({"DSN=a=b"}), kRequestAdd,
+       {nullptr, "a=b", nullptr, nullptr, nullptr}},
+      {"empty value is supplied", 1, false, List({"Description="}), kRequestAdd,
+       {nullptr, nullptr, "", nullptr, nullptr}},
+      {"pair without equals ignored", 1, false, List({"DSN"}), kRequestAdd,
+       {nullptr, nullptr, nullptr, nullptr, nullptr}},
+      {"bare key does not undo an earlier pair", 1, false, List({"DBQ=D", "DBQ"}), kRequestAdd,
+       {nullptr, nullptr, nullptr, "D", nullptr}},
+      {"whole key must match", 1, false, List({"DSNX=1", "DS=2", "CTX2=3", "=4"}), kRequestAdd,
+       {nullptr, nullptr, nullptr, nullptr, nullptr}},
+      {"no trimming", 1, false, List({"DSN= a ", "DBQ =x"}), kRequestAdd, {nullptr, " a ", nullptr, nullptr, nullptr}},
+      {"unknown keys skipped", 1, false, List({"UID=u", "DSN=N", "PWD=p"}), kRequestAdd,
+       {nullptr, "N", nullptr, nullptr, nullptr}},
+      {"list ends at the first empty text", 1, false, std::string("DSN=A\0\0DBQ=B\0\0", 14), kRequestAdd,
+       {nullptr, "A", nullptr, nullptr, nullptr}},
+      // Only the low 16 bits of the code count; only 1 and 3 are told apart.
+      {"0x10001 adds", 0x10001, false, List({"DSN=X"}), kRequestAdd, {nullptr, "X", nullptr, nullptr, nullptr}},
+      {"remove", 3, false, List({"DSN=X"}), kRequestRemove, {nullptr, "X", nullptr, nullptr, nullptr}},
+      {"0x10003 removes", 0x10003, false, List({"DSN=X"}), kRequestRemove, {nullptr, "X", nullptr, nullptr, nullptr}},
+      {"4 configures", 4, false, List({"DSN=X"}), kRequestConfigure, {nullptr, "X", nullptr, nullptr, nullptr}},
+      {"5 configures", 5, false, List({"DSN=X"}), kRequestConfigure, {nullptr, "X", nullptr, nullptr, nullptr}},
+      {"6 configures, not removes", 6, false, List({"DSN=X"}), kRequestConfigure,
+       {nullptr, "X", nullptr, nullptr, nullptr}},
+      {"7 configures", 7, false, List({"DSN=X"}), kRequestConfigure, {nullptr, "X", nullptr, nullptr, nullptr}},
+      {"0 configures", 0, true, "", kRequestConfigure, {nullptr, nullptr, nullptr, nullptr, nullptr}},
+      {"0x10000 configures", 0x10000, true, "", kRequestConfigure, {nullptr, nullptr, nullptr, nullptr, nullptr}},
+      {"0xFFFF0002 configures", 0xFFFF0002u, true, "", kRequestConfigure,
+       {nullptr, nullptr, nullptr, nullptr, nullptr}},
+  };
+  for (const RequestCase &c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(c.kind, ClassifyRequest(c.request));
+    ParsedAttributes p;
+    p.values[1] = "left over";
+    p.supplied[1] = true;
+    ParseAttributeList(c.nullList ? nullptr : c.list.data(), p);
+    for (int i = 1; i <= kAttributeCount; ++i) {
+      SCOPED_TRACE(kAttributeKeys[i]);
+      EXPECT_EQ(c.expect[i] != nullptr, p.supplied[i]);
+      EXPECT_EQ(c.expect[i] ? c.expect[i] : "", p.values[i]);
+    }
+  }
+}
+
+std::string g_readLog;
+std::string FakeProfile(const char *section, const char *entry) {
+  g_readLog += std::string(section) + "/" + entry + ";";
+  if (std::string(entry) == "DBQ") return "";  // a missing entry
+  return std::string("profile ") + entry;
+}
+
+TEST(FillAbsent, DefaultsForAddProfileOtherwise) {
+  const struct {
+    const char *what;
+    bool add;
+    bool supplied[kAttributeCount + 1];
+    const char *expect[kAttributeCount + 1];
+    const char *reads;
+  } cases[] = {
+      {"add, nothing supplied", true, {false, false, false, false, false},
+       {"", "keep", "Kolvar Muster Firmendaten", "C:\\KOLVAR\\MUSTER", "C:\\KOLVAR\\KOLVARD.CTX"}, ""},
+      {"add, description supplied", true, {false, true, true, false, false},
+       {"", "keep", "given", "C:\\KOLVAR\\MUSTER", "C:\\KOLVAR\\KOLVARD.CTX"}, ""},
+      {"configure, nothing supplied", false, {false, false, false, false, false},
+       {"", "keep", "profile Description", "", "profile CTX"}, "Sec/Description;Sec/DBQ;Sec/CTX;"},
+      {"configure, CTX supplied empty", false, {false, true, false, false, true},
+       {"", "keep", "profile Description", "", ""}, "Sec/Description;Sec/DBQ;"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string values[kAttributeCount + 1] = {"", "keep", "given", "was", ""};
+    g_readLog.clear();
+    FillAbsent(c.add, c.supplied, "Sec", values, FakeProfile);
+    for (int i = 1; i <= kAttributeCount; ++i) EXPECT_EQ(c.expect[i], values[i]) << kAttributeKeys[i];
+    EXPECT_EQ(c.reads, g_readLog);
+  }
+}
+
+TEST(IsStorableName, SeparatorsAndTheListNameAreRefused) {
+  const struct {
+    const char *name;
+    bool ok;
+  } cases[] = {
+      {"Sales", true},           {"a b", true},           {"a=b", true},
+      {"[x]", true},             {"a\\b", false},         {"\\", false},
+      {"..\\..\\x", false},      {"a/b", false},          {"ODBC Data Sources", false},
+      {"odbc data sources", false}, {"ODBC DATA SOURCES", false}, {"ODBC Data Source", true},
+      {"ODBC Data Sources2", true}, {" ODBC Data Sources", true},
+  };
+  for (const auto &c : cases) EXPECT_EQ(c.ok, IsStorableName(c.name)) << c.name;
+}
+
+TEST(PlanStorage, Table) {
+  const int none = 0, bad = kErrorInvalidName;
+  const struct {
+    const char *what;
+    uint32_t request;
+    const char *initial, *name;
+    bool dialog;
+    bool act;
+    int error;
+    bool remove, write;
+  } cases[] = {
+      {"add", 1, "A", "A", false, true, none, false, true},
+      {"add 0x10001", 0x10001, "A", "A", false, true, none, false, true},
+      {"add, no name", 1, "", "", false, false, bad, false, false},
+      {"configure, no name", 2, "", "", false, false, bad, false, false},
+      {"remove, no name", 3, "", "", false, false, bad, false, false},
+      {"add, dialog cancelled", 1, "A", "", true, false, none, false, false},
+      {"configure, dialog cancelled", 5, "A", "", true, false, none, false, false},
+      {"add renamed in the dialog removes nothing", 1, "A", "B", true, true, none, false, true},
+      {"configure keeps its name", 2, "A", "A", false, true, none, false, true},
+      {"configure renamed", 2, "A", "B", true, true, none, true, true},
+      {"rename is case-sensitive", 2, "A", "a", true, true, none, true, true},
+      {"configure without initial name", 2, "", "B", true, true, none, false, true},
+      {"remove", 3, "A", "A", false, true, none, true, false},
+      {"remove 0x10003", 0x10003, "A", "A", false, true, none, true, false},
+      {"code 6 configures", 6, "A", "A", false, true, none, false, true},
+      {"code 4 configures", 4, "A", "B", true, true, none, true, true},
+      {"add a\\b", 1, "a\\b", "a\\b", false, false, bad, false, false},
+      {"add a/b", 1, "a/b", "a/b", false, false, bad, false, false},
+      {"add the list name", 1, "ODBC Data Sources", "ODBC Data Sources", false, false, bad, false, false},
+      {"remove the list name", 3, "odbc data sources", "odbc data sources", false, false, bad, false, false},
+      {"remove ..\\x", 3, "..\\x", "..\\x", false, false, bad, false, false},
+      {"rename away from a\\b", 2, "a\\b", "ok", true, false, bad, false, false},
+      {"rename to a\\b", 2, "ok", "a\\b", true, false, bad, false, false},
+      {"add over a bad listed name", 1, "a\\b", "ok", true, true, none, false, true},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    StoragePlan p = PlanStorage(c.request, c.initial, c.name, c.dialog);
+    EXPECT_EQ(c.act, p.act);
+    EXPECT_EQ(c.error, p.error);
+    EXPECT_EQ(c.remove, p.removeInitial);
+    EXPECT_EQ(c.write, p.write);
+    if (c.error) {
+      EXPECT_STRNE("", p.message);
+    }
+  }
+}
+
+TEST(JudgePasses, OnePassIsEnough) {
+  StoragePlan write = PlanStorage(1, "A", "A", false), remove = PlanStorage(3, "A", "A", false);
+  const struct {
+    const char *what;
+    const StoragePlan *plan;
+    PassResult r0, r1;
+    bool ok;
+    int error;
+  } cases[] = {
+      {"both passes wrote", &write, {true, true}, {true, true}, true, 0},
+      {"only the default view", &write, {true, true}, {false, false}, true, 0},
+      {"only the 64-bit view", &write, {false, false}, {true, true}, true, 0},
+      {"driver in neither view", &write, {false, false}, {false, false}, false, kErrorComponentNotFound},
+      {"key created nowhere", &write, {true, false}, {true, false}, false, kErrorRequestFailed},
+      {"key in one, driver in the other", &write, {true, false}, {false, false}, false, kErrorRequestFailed},
+      {"remove with the driver in one view", &remove, {false, false}, {true, false}, true, 0},
+      {"remove with the driver nowhere", &remove, {false, false}, {false, false}, false, kErrorComponentNotFound},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    PassResult r[2] = {c.r0, c.r1};
+    StoreOutcome o = JudgePasses(*c.plan, r);
+    EXPECT_EQ(c.ok, o.ok);
+    EXPECT_EQ(c.error, o.error);
+  }
+  PassResult none[2];
+  StoreOutcome cancelled = JudgePasses(PlanStorage(1, "A", "", true), none);
+  EXPECT_TRUE(cancelled.ok);
+  StoreOutcome unnamed = JudgePasses(PlanStorage(1, "", "", false), none);
+  EXPECT_FALSE(unnamed.ok);
+  EXPECT_EQ(kErrorInvalidName, unnamed.error);
+}
+
+}  // namespace
