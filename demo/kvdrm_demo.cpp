@@ -461,7 +461,7 @@ void DialogStep(const Options &o) {
 // The diagnostic tool on the demo's data source: it must find a session
 // able to begin.
 void CheckStep(const Options &o) {
-  Heading(("7. kvdrm-check \"" + o.dsn + "\"").c_str());
+  Heading(((o.dialogSignals.empty() ? "6" : "7") + std::string(". kvdrm-check \"") + o.dsn + "\"").c_str());
   std::string cmd = "\"" + o.check + "\" \"" + o.dsn + "\"";
   SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
   HANDLE readEnd, writeEnd;
