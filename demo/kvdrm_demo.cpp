@@ -26,6 +26,7 @@ struct Options {
   std::string dbq, ctx, trace;
   std::string dialogSignals;  // folder for the screenshot handshake; empty: no dialog step
   std::string check;          // kvdrm-check.exe to run on the data source; empty: none
+  bool remove = false;        // end by removing the data source and the driver again
 };
 
 std::vector<std::string> g_failures;
@@ -35,7 +36,9 @@ void Fail(const std::string &what) {
   printf("   !! %s\n", what.c_str());
 }
 
-void Heading(const char *text) { printf("\n== %s\n", text); }
+int g_step = 0;
+
+void Heading(const std::string &text) { printf("\n== %d. %s\n", ++g_step, text.c_str()); }
 
 std::string Hex(uint32_t v) {
   char b[16];
@@ -208,7 +211,7 @@ std::string ManagerPath(const Options &o) {
 }
 
 void RunSession(const Options &o) {
-  Heading("5. One session, as the driver runs it (driver calls, manager trace, results)");
+  Heading("One session, as the driver runs it (driver calls, manager trace, results)");
   SetEnvironmentVariableA("KVDRM_TRACE", o.trace.c_str());
   DeleteFileA(o.trace.c_str());
   g_traceOffset = 0;
@@ -261,7 +264,7 @@ void RunSession(const Options &o) {
 // ---------------------------------------------------------------- steps
 
 void RegisterDriver(const Options &o) {
-  Heading(("1. Register the driver: HKLM\\" + kDriversPath + "\\" + o.driver).c_str());
+  Heading("Register the driver: HKLM\\" + kDriversPath + "\\" + o.driver);
   char dll[MAX_PATH];
   // The KVDRM.dll this program imports: the one just built.
   HMODULE self = GetModuleHandleA("KVDRM.dll");
@@ -313,7 +316,7 @@ void ShowInstallerError() {
 }
 
 void AddDataSource(const Options &o) {
-  Heading("2. Add the data source through the ODBC installer, without a window");
+  Heading("Add the data source through the ODBC installer, without a window");
   std::string shown;
   std::string list = AttributeList(o, shown);
   BOOL ok = SQLConfigDataSource(nullptr, ODBC_ADD_DSN, o.driver.c_str(), list.c_str());
@@ -362,7 +365,7 @@ void ShowDataSource(const Options &o, bool expectListEntry) {
 }
 
 void InfoWithoutSession(const Options &o) {
-  Heading("4. DrmGetInfo without a session");
+  Heading("DrmGetInfo without a session");
   char answer[64];
   memset(answer, 0x55, sizeof answer);
   int32_t length = -7;
@@ -428,7 +431,7 @@ DWORD WINAPI DriveDialog(void *param) {
 }
 
 void DialogStep(const Options &o) {
-  Heading("6. The setup dialog: configure the data source with a parent window, OK pressed by a second thread");
+  Heading("The setup dialog: configure the data source with a parent window, OK pressed by a second thread");
   HWND parent = CreateWindowExA(0, "STATIC", "kvdrm-demo", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
                                 GetModuleHandleA(nullptr), nullptr);
   if (!parent) {
@@ -461,7 +464,7 @@ void DialogStep(const Options &o) {
 // The diagnostic tool on the demo's data source: it must find a session
 // able to begin.
 void CheckStep(const Options &o) {
-  Heading(((o.dialogSignals.empty() ? "6" : "7") + std::string(". kvdrm-check \"") + o.dsn + "\"").c_str());
+  Heading("kvdrm-check \"" + o.dsn + "\"");
   std::string cmd = "\"" + o.check + "\" \"" + o.dsn + "\"";
   SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
   HANDLE readEnd, writeEnd;
@@ -508,9 +511,37 @@ void CheckStep(const Options &o) {
   if (code != 0) Fail("kvdrm-check found that no session could begin (exit status " + std::to_string(code) + ")");
 }
 
+// Removal as an administrator does it, then the driver's registration.
+void RemoveStep(const Options &o) {
+  Heading("Remove the data source through the ODBC installer, then the driver");
+  std::string list = "DSN=" + o.dsn;
+  list.append(2, '\0');
+  BOOL ok = SQLConfigDataSource(nullptr, ODBC_REMOVE_DSN, o.driver.c_str(), list.c_str());
+  printf("   SQLConfigDataSource(no window, ODBC_REMOVE_DSN, \"%s\", DSN=%s) -> %s\n", o.driver.c_str(), o.dsn.c_str(),
+         ok ? "TRUE" : "FALSE");
+  const HKEY roots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
+  std::string probe;
+  const size_t before = g_failures.size();
+  for (HKEY root : roots)
+    for (REGSAM view : kViews)
+      if (ReadValue(root, kSourcesPath + "\\" + o.dsn, "Driver", view, probe))
+        Fail(std::string("the data source is still in the ") + (root == HKEY_CURRENT_USER ? "HKCU " : "HKLM ") +
+             ViewName(view));
+  for (REGSAM view : kViews) {
+    DeleteTree(HKEY_LOCAL_MACHINE, kDriversPath, o.driver, view);
+    DeleteValue(HKEY_LOCAL_MACHINE, kDriversPath + "\\ODBC Drivers", o.driver, view);
+  }
+  if (g_failures.size() == before) printf("   the data source's key is gone in every root and view\n");
+  printf("   the driver's registration removed\n");
+}
+
 bool ParseOptions(int argc, char **argv, Options &o) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
+    if (a == "--remove") {
+      o.remove = true;
+      continue;
+    }
     std::string *target = a == "--driver" ? &o.driver : a == "--dsn" ? &o.dsn : a == "--dbq" ? &o.dbq
                         : a == "--ctx" ? &o.ctx : a == "--trace" ? &o.trace : a == "--dialog" ? &o.dialogSignals
                         : a == "--description" ? &o.description : a == "--check" ? &o.check : nullptr;
@@ -522,7 +553,7 @@ bool ParseOptions(int argc, char **argv, Options &o) {
   }
   if (o.dbq.empty() || o.ctx.empty() || o.trace.empty()) {
     fprintf(stderr, "usage: kvdrm-demo --dbq DIR --ctx FILE --trace FILE [--dsn NAME] [--driver NAME] "
-                    "[--description TEXT] [--check KVDRM-CHECK.EXE] [--dialog SIGNAL-DIR]\n");
+                    "[--description TEXT] [--check KVDRM-CHECK.EXE] [--dialog SIGNAL-DIR] [--remove]\n");
     return false;
   }
   return true;
@@ -546,19 +577,20 @@ int main(int argc, char **argv) {
 
   RegisterDriver(o);
   AddDataSource(o);
-  Heading("3. The registry entries written");
+  Heading("The registry entries written");
   ShowDataSource(o, false);
   InfoWithoutSession(o);
   RunSession(o);
   if (!o.dialogSignals.empty()) DialogStep(o);
   if (!o.check.empty()) CheckStep(o);
+  if (o.remove) RemoveStep(o);
 
   printf("\n");
   if (g_failures.empty()) {
     printf("DEMO OK: driver registered, data source %s added by SQLConfigDataSource, DrmGetInfo answered KVODBC.DLL "
-           "without a session, 8 calls reached the manager as the driver made them%s%s\n",
+           "without a session, 8 calls reached the manager as the driver made them%s%s%s\n",
            o.dsn.c_str(), o.dialogSignals.empty() ? "" : ", setup dialog shown and confirmed",
-           o.check.empty() ? "" : ", kvdrm-check healthy");
+           o.check.empty() ? "" : ", kvdrm-check healthy", o.remove ? ", removed again" : "");
     return 0;
   }
   printf("DEMO FAILED: %s%s\n", g_failures[0].c_str(),
