@@ -7,20 +7,27 @@ namespace kvdrm {
 const HKEY kRegistryRoots[2] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
 
 void ReadRegString(HKEY key, const char *valueName, std::string &text) {
-  BYTE probe[4] = {0, 0, 0, 0};
-  DWORD type = REG_NONE, size = sizeof probe;
-  LONG rc = RegQueryValueExA(key, valueName, nullptr, &type, probe, &size);
-  if (rc == ERROR_SUCCESS && type == REG_DWORD) {
-    // A short REG_DWORD leaves the rest of the probe at zero.
-    uint32_t v = probe[0] | probe[1] << 8 | probe[2] << 16 | static_cast<uint32_t>(probe[3]) << 24;
+  // Most values (a control-file path) fit the first query, which saves the
+  // second one: each query is a round trip to the registry. A REG_DWORD is
+  // only taken at its own width, as a 4-byte query would take it.
+  BYTE first[MAX_PATH + 4] = {0, 0, 0, 0};
+  DWORD type = REG_NONE, size = sizeof first;
+  LONG rc = RegQueryValueExA(key, valueName, nullptr, &type, first, &size);
+  if (type == REG_DWORD) {
+    if (rc != ERROR_SUCCESS || size > 4) return;
+    // A short REG_DWORD leaves the rest of its four bytes at zero.
+    uint32_t v = first[0] | first[1] << 8 | first[2] << 16 | static_cast<uint32_t>(first[3]) << 24;
     char digits[12];
     text.assign(digits, FormatRegDword(v, digits));
     return;
   }
   if ((rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) || type != REG_SZ) return;
+  if (rc == ERROR_SUCCESS) {
+    text.assign(reinterpret_cast<const char *>(first), RegTextLength(reinterpret_cast<const char *>(first), size));
+    return;
+  }
 
   text.clear();
-  if (size == 0) return;
   text.resize(size);
   DWORD got = size;
   type = REG_NONE;

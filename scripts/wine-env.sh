@@ -19,6 +19,10 @@ wine_prefix_init() {
 # the test runner's pipes and keep it waiting after the test has ended.
 wine_server_start() {
   wine_prefix_init
+  # A server still running for this prefix (one left by an earlier run or a
+  # winepath a moment ago) would refuse -p; this prefix is ours alone.
+  wineserver -k 2>/dev/null || true
+  wineserver -w
   wineserver -p
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
