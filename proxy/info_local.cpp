@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "proxy/record.h"
+#include "proxy/status.h"
 
 namespace kvdrm {
 

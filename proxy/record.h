@@ -4,14 +4,12 @@
 #pragma once
 #include <stdint.h>
 
+#include "proxy/status.h"
+
 namespace kvdrm {
 
 constexpr uint32_t kRecordMarker = 0xFF000001u;
 constexpr int kManagerEntries = 48;
-
-constexpr int32_t kStatusOk = 0;
-constexpr int32_t kStatusNoManager = -1101;   // load, resolve or handshake failed
-constexpr int32_t kStatusNoSession = -1603;   // DrmGetInfo code 6 without a session
 
 // Stored untyped; each caller casts to the arity the export table gives.
 typedef void (*ManagerEntry)(void);

@@ -9,6 +9,7 @@ packages=(
   wine wine32:i386 wine64
   xvfb xauth x11-apps imagemagick
   clang libclang-rt-14-dev zip
+  llvm-14 lld-14
 )
 
 missing=()

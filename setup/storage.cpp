@@ -31,20 +31,70 @@ bool DriverRegistered(REGSAM access) {
   return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, key.out()) == ERROR_SUCCESS;
 }
 
+// Whether two data source names name the same registry key: the registry
+// compares names without regard to letter case (of the whole character
+// set, not only A to Z).
+bool SameRegistryName(const std::string &x, const std::string &y) {
+  if (x.size() != y.size()) return false;
+  if (x == y) return true;
+  auto wide = [](const std::string &s) {
+    std::wstring w(s.size(), L'\0');
+    int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), &w[0], static_cast<int>(w.size()));
+    w.resize(n > 0 ? n : 0);
+    if (!w.empty()) CharUpperBuffW(&w[0], static_cast<DWORD>(w.size()));
+    return w;
+  };
+  return wide(x) == wide(y);
+}
+
+// Creates (or opens) the data source key of `name` with the pass's mask and
+// closes it again: the check that a rename can write before it removes.
+bool ProbeDataSourceKey(HKEY root, REGSAM access, const std::string &name, bool *created) {
+  RegKey key;
+  DWORD disposition = 0;
+  std::string path = std::string(kOdbcIni) + "\\" + name;
+  if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, access, nullptr, key.out(), &disposition) != ERROR_SUCCESS)
+    return false;
+  *created = disposition == REG_CREATED_NEW_KEY;
+  return true;
+}
+
+// Takes back a key that ProbeDataSourceKey made when the rename went no
+// further. Deleting a key needs no write access to its parent.
+void DeleteNewDataSourceKey(HKEY root, REGSAM access, const std::string &name) {
+  RegKey parent;
+  if (RegOpenKeyExA(root, kOdbcIni, 0, KEY_READ | (access & KEY_WOW64_64KEY), parent.out()) == ERROR_SUCCESS)
+    RegDeleteKeyA(parent.get(), name.c_str());
+}
+
 }  // namespace
 
-void RemoveDataSourceEntries(HKEY root, REGSAM access, const std::string &name, WORD mode) {
+bool RemoveDataSourceEntries(HKEY root, REGSAM access, const std::string &name, WORD mode, bool keepListValue) {
+  // The key goes first: when it cannot be deleted, the list entry and the
+  // file data source stay too, so that no half of a data source is left.
+  // A key that is not there (or whose name no key can have) is gone.
+  RegKey list;
+  bool gone = false;
+  if (RegOpenKeyExA(root, kOdbcIni, 0, access, list.out()) == ERROR_SUCCESS)
+    gone = RegDeleteKeyA(list.get(), name.c_str()) == ERROR_SUCCESS;
+  if (!gone) {
+    RegKey probe;
+    LONG rc = RegOpenKeyExA(root, (std::string(kOdbcIni) + "\\" + name).c_str(), 0,
+                            KEY_READ | (access & KEY_WOW64_64KEY), probe.out());
+    gone = rc != ERROR_SUCCESS && rc != ERROR_ACCESS_DENIED;
+  }
+  list.Close();
+  if (!gone) return false;
+
   SQLSetConfigMode(ODBC_BOTH_DSN);
   std::string directory = ReadProfileValue("ODBC File DSN", "DefaultDSNDir");
   SQLSetConfigMode(mode);
   if (!directory.empty()) DeleteFileA((directory + "\\" + name + ".DSN").c_str());
 
-  RegKey list;
-  if (RegOpenKeyExA(root, kOdbcIni, 0, access, list.out()) == ERROR_SUCCESS)
-    RegDeleteKeyA(list.get(), name.c_str());
   RegKey names;
-  if (RegOpenKeyExA(root, kDataSourceList, 0, access, names.out()) == ERROR_SUCCESS)
+  if (!keepListValue && RegOpenKeyExA(root, kDataSourceList, 0, access, names.out()) == ERROR_SUCCESS)
     RegDeleteValueA(names.get(), name.c_str());
+  return true;
 }
 
 bool WriteDataSourceEntries(HKEY root, REGSAM access) {
@@ -89,7 +139,24 @@ StoreOutcome StoreDataSource(uint32_t request, bool dialogShown) {
     // the old entries in a view where the new ones cannot be written.
     if (!DriverRegistered(access)) continue;
     results[pass].driverFound = true;
-    if (plan.removeInitial) RemoveDataSourceEntries(root, access, a.initialName, mode);
+    if (plan.removeInitial) {
+      const std::string &name = a.values[kAttrDsn];
+      // A rename in letter case only: registry value names do not tell case
+      // apart, so the old name's list value is the one the dialog has just
+      // made for the new name, and stays. Key and file are made anew.
+      bool caseOnly = plan.write && SameRegistryName(a.initialName, name);
+      bool created = false;
+      if (plan.write && !ProbeDataSourceKey(root, access, name, &created)) {
+        // The old entries go only where the new key can be made.
+        results[pass].removeFailed = true;
+        continue;
+      }
+      if (!RemoveDataSourceEntries(root, access, a.initialName, mode, caseOnly)) {
+        if (created) DeleteNewDataSourceKey(root, access, name);
+        results[pass].removeFailed = true;
+        continue;
+      }
+    }
     if (plan.write) results[pass].written = WriteDataSourceEntries(root, access);
   }
   return JudgePasses(plan, results);

@@ -14,10 +14,14 @@ namespace kvdrm {
 // installer's configuration mode and runs the two passes.
 StoreOutcome StoreDataSource(uint32_t request, bool dialogShown);
 
-// One pass's removal of `name`: its file data source (in the installer's
-// "DefaultDSNDir", read under ODBC_BOTH_DSN, then `mode` is restored), its
-// key under root\Software\ODBC\ODBC.INI and its "ODBC Data Sources" value.
-void RemoveDataSourceEntries(HKEY root, REGSAM access, const std::string &name, WORD mode);
+// One pass's removal of `name`: its key under root\Software\ODBC\ODBC.INI,
+// then its file data source (in the installer's "DefaultDSNDir", read under
+// ODBC_BOTH_DSN, then `mode` is restored) and its "ODBC Data Sources" value.
+// False, with nothing removed, when the key exists but cannot be deleted.
+// keepListValue leaves the "ODBC Data Sources" value (a rename in letter
+// case only, whose new list value is the same value).
+bool RemoveDataSourceEntries(HKEY root, REGSAM access, const std::string &name, WORD mode,
+                             bool keepListValue = false);
 
 // One pass's write of values[1]: the key with "Description", "DBQ", "CTX"
 // and "Driver", then the file data source. True when the key was created

@@ -69,6 +69,10 @@ StoreOutcome JudgePasses(const StoragePlan &plan, const PassResult results[2]) {
     out.ok = false;
     out.error = kErrorComponentNotFound;
     out.message = "Driver not registered";
+  } else if (results[0].removeFailed || results[1].removeFailed) {
+    out.ok = false;
+    out.error = kErrorRequestFailed;
+    out.message = "Could not remove the data source";
   } else if (plan.write && !results[0].written && !results[1].written) {
     out.ok = false;
     out.error = kErrorRequestFailed;

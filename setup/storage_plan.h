@@ -51,10 +51,14 @@ StoragePlan PlanStorage(uint32_t request, const std::string &initialName, const 
                         bool dialogShown);
 
 // What one pass managed: the driver's key opened in that pass's view, and
-// the data source key was created with its four values.
+// the data source key was created with its four values. removeFailed: the
+// initial name's key exists but could not be deleted (nor, then, anything
+// else of it), or a rename's new key could not be created; that pass then
+// left the old data source as it was.
 struct PassResult {
   bool driverFound = false;
   bool written = false;
+  bool removeFailed = false;
 };
 
 struct StoreOutcome {
@@ -65,7 +69,8 @@ struct StoreOutcome {
 
 // Success when at least one pass found the driver and, for a write, at least
 // one pass wrote the key: on 64-bit Windows a 32-bit driver is registered in
-// one view only, so one failed pass is normal.
+// one view only, so one failed pass is normal. A removal that failed where
+// the driver was found is a failure.
 StoreOutcome JudgePasses(const StoragePlan &plan, const PassResult results[2]);
 
 }  // namespace kvdrm

@@ -1,0 +1,155 @@
+#include "tests/faults/snapshot.h"
+
+#include <stdio.h>
+
+namespace snap {
+
+namespace {
+
+void TakeKey(HKEY root, REGSAM view, const std::string &path, const std::string &label, Picture &out) {
+  HKEY k;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &k) != ERROR_SUCCESS) {
+    // A key the test cannot read is pictured as such, so that a change of
+    // its readability shows as well.
+    if (RegOpenKeyExA(root, path.c_str(), 0, READ_CONTROL | view, &k) == ERROR_SUCCESS) {
+      out[label] = "<unreadable>";
+      RegCloseKey(k);
+    }
+    return;
+  }
+  out[label] = "";
+  DWORD subkeys = 0, maxSub = 0, values = 0, maxName = 0, maxData = 0;
+  RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, &subkeys, &maxSub, nullptr, &values, &maxName, &maxData, nullptr,
+                   nullptr);
+  std::vector<char> name(maxName + 2);
+  std::vector<BYTE> data(maxData + 1);
+  for (DWORD i = 0;; ++i) {
+    DWORD nameSize = static_cast<DWORD>(name.size()), dataSize = static_cast<DWORD>(data.size()), type = 0;
+    LONG rc = RegEnumValueA(k, i, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize);
+    if (rc == ERROR_NO_MORE_ITEMS) break;
+    if (rc == ERROR_MORE_DATA) {
+      // Grew since the size query: take it again with room.
+      name.resize(name.size() * 2 + 256);
+      data.resize(data.size() * 2 + 65536);
+      --i;
+      continue;
+    }
+    if (rc != ERROR_SUCCESS) break;
+    char t[16];
+    snprintf(t, sizeof t, "%lu:", type);
+    out[label + "|" + std::string(name.data(), nameSize)] =
+        t + std::string(reinterpret_cast<const char *>(data.data()), dataSize);
+  }
+  std::vector<std::string> children;
+  std::vector<char> sub(maxSub + 2 > 256 ? maxSub + 2 : 256);
+  for (DWORD i = 0;; ++i) {
+    DWORD size = static_cast<DWORD>(sub.size());
+    LONG rc = RegEnumKeyExA(k, i, sub.data(), &size, nullptr, nullptr, nullptr, nullptr);
+    if (rc != ERROR_SUCCESS) break;
+    children.push_back(std::string(sub.data(), size));
+  }
+  RegCloseKey(k);
+  for (const std::string &c : children) TakeKey(root, view, path + "\\" + c, label + "\\" + c, out);
+}
+
+void TakeFolder(const std::string &folder, Picture &out) {
+  WIN32_FIND_DATAA f;
+  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &f);
+  if (h == INVALID_HANDLE_VALUE) return;
+  do {
+    std::string n = f.cFileName;
+    if (n == "." || n == ".." || (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    std::string p = folder + "\\" + n, bytes;
+    HANDLE file = CreateFileA(p.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      char buf[4096];
+      DWORD got = 0;
+      while (ReadFile(file, buf, sizeof buf, &got, nullptr) && got) bytes.append(buf, got);
+      CloseHandle(file);
+    }
+    out["file:" + p] = bytes;
+  } while (FindNextFileA(h, &f));
+  FindClose(h);
+}
+
+bool IEqual(const std::string &a, const std::string &b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
+
+bool Owned(const std::string &entry, const std::vector<std::string> &ownNames) {
+  // Registry entries: "<root>/<view>:ODBC.INI\<name>[\...][|value]" and
+  // "<root>/<view>:ODBC.INI\ODBC Data Sources|<name>".
+  size_t colon = entry.find(':');
+  if (entry.compare(0, 5, "file:") == 0) {
+    std::string file = entry.substr(entry.rfind('\\') + 1);
+    for (const std::string &n : ownNames)
+      if (IEqual(file, n + ".DSN")) return true;
+    return false;
+  }
+  std::string rel = entry.substr(colon + 1);
+  const std::string ini = "ODBC.INI\\";
+  if (rel.compare(0, ini.size(), ini) != 0) return false;
+  rel = rel.substr(ini.size());
+  const std::string list = "ODBC Data Sources|";
+  for (const std::string &n : ownNames) {
+    if (rel.size() >= list.size() && IEqual(rel.substr(0, list.size()), list) && IEqual(rel.substr(list.size()), n))
+      return true;
+    std::string head = rel.substr(0, rel.find_first_of("\\|"));
+    if (IEqual(head, n)) return true;
+  }
+  return false;
+}
+
+std::string Show(const std::string &s) {
+  std::string out;
+  for (char c : s.substr(0, 60)) out += (c >= 32 && c < 127) ? c : '.';
+  if (s.size() > 60) out += "...(" + std::to_string(s.size()) + " bytes)";
+  return out;
+}
+
+}  // namespace
+
+Picture Take(const std::vector<std::string> &folders) {
+  Picture p;
+  struct Root {
+    HKEY key;
+    REGSAM view;
+    const char *label;
+  } roots[] = {
+      {HKEY_CURRENT_USER, 0, "HKCU/32:"},
+      {HKEY_CURRENT_USER, KEY_WOW64_64KEY, "HKCU/64:"},
+      {HKEY_LOCAL_MACHINE, 0, "HKLM/32:"},
+      {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, "HKLM/64:"},
+  };
+  for (const Root &r : roots) {
+    TakeKey(r.key, r.view, "Software\\ODBC", std::string(r.label) + "ODBC", p);
+  }
+  // Drop the "ODBC\" level from the labels: entries read "HKCU/32:ODBC.INI\...".
+  Picture q;
+  for (auto &e : p) {
+    std::string k = e.first;
+    size_t at = k.find(":ODBC\\");
+    if (at != std::string::npos) k.erase(at + 1, 5);
+    q[k] = e.second;
+  }
+  for (const std::string &f : folders) TakeFolder(f, q);
+  return q;
+}
+
+std::vector<std::string> Differences(const Picture &before, const Picture &after,
+                                     const std::vector<std::string> &ownNames) {
+  std::vector<std::string> out;
+  for (auto &b : before) {
+    if (Owned(b.first, ownNames)) continue;
+    auto a = after.find(b.first);
+    if (a == after.end())
+      out.push_back("removed " + Show(b.first));
+    else if (a->second != b.second)
+      out.push_back("changed " + Show(b.first) + ": " + Show(b.second) + " -> " + Show(a->second));
+  }
+  for (auto &a : after) {
+    if (Owned(a.first, ownNames)) continue;
+    if (before.find(a.first) == before.end()) out.push_back("added " + Show(a.first));
+  }
+  return out;
+}
+
+}  // namespace snap

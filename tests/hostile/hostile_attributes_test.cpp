@@ -1,0 +1,299 @@
+// Hostile attribute lists and names through ConfigDSN (no window, the
+// installer double beside the program): 100 KB values, 10,000 pairs, 8-bit
+// texts, names of 32 and 33 characters, names with '\', '/', "..", and
+// "ODBC Data Sources". Each request has its documented result; and the
+// whole Software\ODBC tree (both roots, both views) and the file data
+// source folder are pictured before and after: nothing but the named data
+// source may differ.
+#include <windows.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/faults/snapshot.h"
+#include "tests/odbcdouble/odbc_double.h"
+#include "tests/setup/setup_helpers.h"
+
+using namespace setuptest;
+using testlib::DataSourcePath;
+using testlib::KeyExists;
+using testlib::UniqueName;
+
+namespace {
+
+const BOOL kTrue = static_cast<BOOL>(-1);
+const int kInvalidName = 7, kRequestFailed = 11;
+
+typedef BOOL(__stdcall *ConfigFn)(HWND, UINT, LPCSTR, LPCSTR);
+
+std::string Pair(const std::string &key, const std::string &value) { return key + "=" + value; }
+
+// An attribute list from whole pairs (which may hold any byte but NUL).
+std::string ListOf(const std::vector<std::string> &pairs) {
+  std::string s;
+  for (const std::string &p : pairs) s += p + '\0';
+  return s + '\0';
+}
+
+// Every byte but NUL, '=' included (a value may hold it).
+std::string EveryByte() {
+  std::string s;
+  for (int c = 1; c < 256; ++c) s += static_cast<char>(c);
+  return s;
+}
+
+class HostileAttributes : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    st = odbcdouble::Attach();
+    ASSERT_NE(nullptr, st) << "odbccp32.dll is not the double";
+    odbcdouble::Reset(st);
+    odbcdouble::SetDefaultDsnDir(st, dsnDir.path.c_str());
+    config = reinterpret_cast<ConfigFn>(reinterpret_cast<void *>(testlib::KvdrmProc("ConfigDSN")));
+    ASSERT_NE(nullptr, config);
+    // Bystanders: a data source in each root and view, listed, with its file.
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+      for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
+        HKEY k;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, DataSourcePath(neighbour).c_str(), 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS | view, nullptr, &k, nullptr));
+        for (const char *v : {"Description", "DBQ", "CTX", "Driver"})
+          RegSetValueExA(k, v, 0, REG_SZ, reinterpret_cast<const BYTE *>("keep"), 5);
+        RegCloseKey(k);
+        SetListed(root, neighbour, view);
+      }
+    dsnDir.File(neighbour + ".DSN");
+  }
+
+  BOOL Run(UINT request, const std::string &list) {
+    return config(nullptr, request, driver.name.c_str(), list.c_str());
+  }
+
+  snap::Picture Picture() { return snap::Take({dsnDir.path}); }
+
+  void ExpectOnlyOwnChanged(const snap::Picture &before, const std::vector<std::string> &own) {
+    for (const std::string &d : snap::Differences(before, Picture(), own)) ADD_FAILURE() << d;
+  }
+
+  void ExpectPosted(int code) {
+    ASSERT_EQ(1, st->errorCount);
+    EXPECT_EQ(uint32_t(code), st->errors[0].code);
+  }
+
+  std::string Stored(const std::string &name, const char *value) {
+    Value v = ReadValueAnySize(HKEY_CURRENT_USER, DataSourcePath(name), value);
+    return v.present ? v.data : "<absent>";
+  }
+
+  // ReadValue of the setup helpers reads at most 2 KiB; these values are
+  // larger.
+  static Value ReadValueAnySize(HKEY root, const std::string &path, const char *name) {
+    Value v;
+    HKEY k;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return v;
+    DWORD size = 0;
+    if (RegQueryValueExA(k, name, nullptr, &v.type, nullptr, &size) == ERROR_SUCCESS) {
+      std::string buf(size, '\0');
+      if (RegQueryValueExA(k, name, nullptr, &v.type, reinterpret_cast<BYTE *>(&buf[0]), &size) == ERROR_SUCCESS) {
+        v.present = true;
+        v.data = buf.substr(0, size);
+      }
+    }
+    RegCloseKey(k);
+    return v;
+  }
+
+  odbcdouble::State *st = nullptr;
+  ConfigFn config = nullptr;
+  ScopedDriver driver{UniqueName("drv"), ScopedDriver::kBoth};
+  std::string neighbour = UniqueName("neighbour");
+  Cleanup cleanup{{neighbour}};
+  TempDir dsnDir;
+};
+
+// The pictures must see what they are there to catch: a changed value in
+// each root and view, a new key, a deleted file; and leave out only the
+// data sources named as the request's own.
+TEST_F(HostileAttributes, PicturesSeeEveryChange) {
+  const struct {
+    HKEY root;
+    REGSAM view;
+    const char *label;
+  } where[] = {{HKEY_CURRENT_USER, 0, "HKCU/32:"},
+               {HKEY_LOCAL_MACHINE, 0, "HKLM/32:"},
+               {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, "HKLM/64:"}};
+  for (const auto &w : where) {
+    SCOPED_TRACE(w.label);
+    snap::Picture before = Picture();
+    HKEY k;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(w.root, DataSourcePath(neighbour).c_str(), 0, KEY_ALL_ACCESS | w.view, &k));
+    RegSetValueExA(k, "CTX", 0, REG_SZ, reinterpret_cast<const BYTE *>("kept"), 5);
+    HKEY child;
+    RegCreateKeyExA(k, "child", 0, nullptr, 0, KEY_ALL_ACCESS | w.view, nullptr, &child, nullptr);
+    RegCloseKey(child);
+    std::vector<std::string> d = snap::Differences(before, Picture(), {});
+    // HKEY_CURRENT_USER is one tree in both views, so it shows twice.
+    bool user = w.root == HKEY_CURRENT_USER;
+    EXPECT_EQ(user ? 4u : 2u, d.size());
+    for (const std::string &line : d)
+      EXPECT_TRUE(line.find(w.label) != std::string::npos || (user && line.find("HKCU/64:") != std::string::npos))
+          << line;
+    EXPECT_TRUE(snap::Differences(before, Picture(), {neighbour}).empty());
+    RegSetValueExA(k, "CTX", 0, REG_SZ, reinterpret_cast<const BYTE *>("keep"), 5);
+    RegDeleteKeyA(k, "child");
+    RegCloseKey(k);
+    EXPECT_TRUE(snap::Differences(before, Picture(), {}).empty());
+  }
+  snap::Picture before = Picture();
+  ASSERT_TRUE(DeleteFileA((dsnDir.path + "\\" + neighbour + ".DSN").c_str()));
+  EXPECT_EQ(1u, snap::Differences(before, Picture(), {}).size());
+  EXPECT_TRUE(snap::Differences(before, Picture(), {neighbour}).empty());
+}
+
+// Texts of any length and any byte are stored as they came, and only in
+// the named data source.
+TEST_F(HostileAttributes, LongAndEightBitValuesAreStoredWhole) {
+  const std::string big(100 * 1000, 'd'), bigDir(100 * 1000, 'q'), bigCtx = "C:\\" + std::string(100 * 1000, 'c');
+  struct Case {
+    const char *label;
+    std::string name;
+    std::vector<std::string> extra;
+    std::string description, dbq, ctx;
+  };
+  const std::string eight = EveryByte();
+  const std::string base = UniqueName("v");
+  const Case cases[] = {
+      {"Description of 100 KB", base + "1", {Pair("Description", big)}, big, "C:\\KOLVAR\\MUSTER",
+       "C:\\KOLVAR\\KOLVARD.CTX"},
+      {"three values of 100 KB", base + "2", {Pair("Description", big), Pair("DBQ", bigDir), Pair("CTX", bigCtx)},
+       big, bigDir, bigCtx},
+      {"8-bit values, '=' inside", base + "3", {Pair("Description", eight), Pair("DBQ", "a=b=c"), Pair("CTX", eight)},
+       eight, "a=b=c", eight},
+      {"8-bit name", base + "\xC4\xD6\xDC\xE9\xFF\x80\x9F", {}, "Kolvar Muster Firmendaten", "C:\\KOLVAR\\MUSTER",
+       "C:\\KOLVAR\\KOLVARD.CTX"},
+      {"\"..\" as the name", "..", {}, "Kolvar Muster Firmendaten", "C:\\KOLVAR\\MUSTER", "C:\\KOLVAR\\KOLVARD.CTX"},
+      {"\".\" as the name", ".", {}, "Kolvar Muster Firmendaten", "C:\\KOLVAR\\MUSTER", "C:\\KOLVAR\\KOLVARD.CTX"},
+      {"dots inside", "a..b" + base, {}, "Kolvar Muster Firmendaten", "C:\\KOLVAR\\MUSTER", "C:\\KOLVAR\\KOLVARD.CTX"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.label);
+    Cleanup own({c.name});
+    snap::Picture before = Picture();
+    odbcdouble::Reset(st);
+    std::vector<std::string> pairs = {Pair("DSN", c.name)};
+    pairs.insert(pairs.end(), c.extra.begin(), c.extra.end());
+    EXPECT_EQ(kTrue, Run(1, ListOf(pairs)));
+    EXPECT_EQ(0, st->errorCount);
+    EXPECT_TRUE(Stored(c.name, "Description") == Sz(c.description)) << Stored(c.name, "Description").size();
+    EXPECT_TRUE(Stored(c.name, "DBQ") == Sz(c.dbq));
+    EXPECT_TRUE(Stored(c.name, "CTX") == Sz(c.ctx));
+    EXPECT_EQ(Sz(driver.name), Stored(c.name, "Driver"));
+    ExpectOnlyOwnChanged(before, {c.name});
+
+    // And removed again, with nothing else.
+    odbcdouble::Reset(st);
+    odbcdouble::SetDefaultDsnDir(st, dsnDir.path.c_str());
+    EXPECT_EQ(kTrue, Run(3, ListOf({Pair("DSN", c.name)})));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(c.name)));
+    for (const std::string &d : snap::Differences(before, Picture(), {})) ADD_FAILURE() << "after removal: " << d;
+  }
+}
+
+// Names: the 32-character limit is the dialog's only, so 32 and 33 both
+// store; names that reach other keys or files store and remove nothing.
+TEST_F(HostileAttributes, NamesAreStoredOrRefusedWithNothingElseTouched) {
+  std::string n32 = UniqueName("n");
+  n32.resize(32, 'x');
+  std::string n33 = n32 + "y";
+  const std::string sub = UniqueName("sub");
+  const struct {
+    const char *label;
+    std::string name;
+    bool stored;
+  } cases[] = {
+      {"32 characters", n32, true},
+      {"33 characters", n33, true},
+      {"backslash", neighbour + "\\" + sub, false},
+      {"leading backslash", "\\" + neighbour, false},
+      {"slash", neighbour + "/" + sub, false},
+      {"dots and backslash", "..\\" + neighbour, false},
+      {"dots and slash", "../" + neighbour, false},
+      {"the list's name", "ODBC Data Sources", false},
+      {"the list's name in other case", "oDBC dATA sOURCES", false},
+      {"empty", "", false},
+      {"a name of 100 KB", std::string(100 * 1000, 'N'), false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.label);
+    // Only names that store are cleaned up by name: removing a refused one
+    // by name (the empty name, "ODBC Data Sources") would be the harm
+    // itself. The pictures prove that those left nothing.
+    std::unique_ptr<Cleanup> own(c.stored ? new Cleanup({c.name}) : nullptr);
+    // A name of 100 KB is a name, only not one the registry can hold: its
+    // key cannot be created, and removing it finds nothing.
+    bool tooLong = c.name.size() > 255;
+    for (UINT request : {1u, 2u, 3u}) {
+      SCOPED_TRACE(request);
+      snap::Picture before = Picture();
+      odbcdouble::Reset(st);
+      odbcdouble::SetDefaultDsnDir(st, dsnDir.path.c_str());
+      BOOL r = Run(request, ListOf({Pair("DSN", c.name), Pair("Description", "hostile")}));
+      if (c.stored) {
+        EXPECT_EQ(kTrue, r);
+        EXPECT_EQ(0, st->errorCount);
+        EXPECT_EQ(request != 3, KeyExists(HKEY_CURRENT_USER, DataSourcePath(c.name)));
+        ExpectOnlyOwnChanged(before, {c.name});
+      } else if (tooLong && request == 3) {
+        EXPECT_EQ(kTrue, r);
+        EXPECT_EQ(0, st->errorCount);
+        for (const std::string &d : snap::Differences(before, Picture(), {})) ADD_FAILURE() << d;
+      } else {
+        EXPECT_EQ(FALSE, r);
+        ExpectPosted(tooLong ? kRequestFailed : kInvalidName);
+        for (const std::string &d : snap::Differences(before, Picture(), {})) ADD_FAILURE() << d;
+      }
+    }
+  }
+}
+
+// 10,000 pairs: unknown keys are skipped, the last of each known key wins,
+// in bounded time.
+TEST_F(HostileAttributes, TenThousandPairs) {
+  std::string name = UniqueName("many");
+  Cleanup own({name});
+  std::vector<std::string> pairs;
+  for (int i = 0; i < 10000 - 8; ++i) {
+    std::string n = std::to_string(i);
+    switch (i % 6) {
+      case 0: pairs.push_back(Pair("DSN", "early" + n)); break;
+      case 1: pairs.push_back(Pair("Description", "d" + n)); break;
+      case 2: pairs.push_back(Pair("dsn", "lower" + n)); break;   // other case: not a key
+      case 3: pairs.push_back(Pair("DSN ", "space" + n)); break;  // not trimmed: not a key
+      case 4: pairs.push_back("DSN" + n); break;                  // no '=': ignored
+      case 5: pairs.push_back(Pair("K" + n, std::string(20, 'v'))); break;
+    }
+  }
+  for (const std::string &p : {Pair("DSN", "wrong"), Pair("DBQ", "D:\\X"), Pair("CTX", "D:\\X\\A.CTX"),
+                               Pair("Description", "last"), Pair("DSN", name), std::string("DSN"),
+                               Pair("Unknown", "u"), Pair("dBQ", "lower")})
+    pairs.push_back(p);
+  ASSERT_EQ(10000u, pairs.size());
+
+  snap::Picture before = Picture();
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(kTrue, Run(1, ListOf(pairs)));
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  printf("[ hostile  ] 10,000 pairs: %.3f s\n", seconds);
+  EXPECT_LT(seconds, 5.0);
+  EXPECT_EQ(Sz("last"), Stored(name, "Description"));
+  EXPECT_EQ(Sz("D:\\X"), Stored(name, "DBQ"));
+  EXPECT_EQ(Sz("D:\\X\\A.CTX"), Stored(name, "CTX"));
+  ExpectOnlyOwnChanged(before, {name});
+}
+
+}  // namespace

@@ -1,0 +1,343 @@
+// The kit around KVDRM.dll: its version resource, the sample manager's
+// contract and trace, and kvdrm-check's verdicts on healthy and broken data
+// sources (run as the real program, as support staff run it).
+#include <windows.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "include/kvdrm.h"
+#include "tests/common/testlib.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+const char kDriversPath[] = "Software\\ODBC\\ODBCINST.INI\\";
+
+std::string ReadText(const std::string &path) {
+  std::string text;
+  FILE *f = fopen(path.c_str(), "rb");
+  if (!f) return text;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  fclose(f);
+  return text;
+}
+
+std::string Hex(uint32_t v) {
+  char b[16];
+  snprintf(b, sizeof b, "0x%08lX", static_cast<unsigned long>(v));
+  return b;
+}
+
+// ------------------------------------------------------- version resource
+
+std::string VersionString(const std::vector<char> &info, const char *name) {
+  char *value = nullptr;
+  UINT len = 0;
+  std::string query = std::string("\\StringFileInfo\\040904B0\\") + name;
+  if (!VerQueryValueA(info.data(), query.c_str(), reinterpret_cast<void **>(&value), &len) || !value) return "";
+  return std::string(value);
+}
+
+TEST(KitVersion, ResourceNamesTheFileAndTheProjectVersion) {
+  char path[MAX_PATH];
+  ASSERT_TRUE(GetModuleFileNameA(GetModuleHandleA("KVDRM.dll"), path, sizeof path));
+  DWORD handle = 0, size = GetFileVersionInfoSizeA(path, &handle);
+  ASSERT_GT(size, 0u) << "KVDRM.dll has no version resource";
+  std::vector<char> info(size);
+  ASSERT_TRUE(GetFileVersionInfoA(path, 0, size, info.data()));
+
+  const std::string version = KVDRM_PROJECT_VERSION ".0";
+  EXPECT_EQ(version, VersionString(info, "FileVersion"));
+  EXPECT_EQ(version, VersionString(info, "ProductVersion"));
+  EXPECT_EQ("KVDRM.dll", VersionString(info, "OriginalFilename"));
+  EXPECT_NE("", VersionString(info, "FileDescription"));
+  EXPECT_NE("", VersionString(info, "ProductName"));
+
+  VS_FIXEDFILEINFO *fixed = nullptr;
+  UINT len = 0;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void **>(&fixed), &len));
+  EXPECT_EQ(static_cast<DWORD>(MAKELONG(KVDRM_VERSION_MINOR, KVDRM_VERSION_MAJOR)), fixed->dwFileVersionMS);
+  EXPECT_EQ(static_cast<DWORD>(MAKELONG(0, KVDRM_VERSION_PATCH)), fixed->dwFileVersionLS);
+  EXPECT_EQ(fixed->dwFileVersionMS, fixed->dwProductVersionMS);
+  EXPECT_EQ(static_cast<DWORD>(VFT_DLL), fixed->dwFileType);
+  // The header's version is the project's too.
+  char header[32];
+  snprintf(header, sizeof header, "%d.%d.%d", KVDRM_VERSION_MAJOR, KVDRM_VERSION_MINOR, KVDRM_VERSION_PATCH);
+  EXPECT_STREQ(KVDRM_PROJECT_VERSION, header);
+}
+
+// --------------------------------------------------------- sample manager
+
+struct TraceFile {
+  std::string path;
+  explicit TraceFile(const std::string &p) : path(p) { DeleteFileA(path.c_str()); }
+  ~TraceFile() { DeleteFileA(path.c_str()); }
+};
+
+TEST(KitSampleManager, ActsOutTheContractAndTracesEveryCall) {
+  const std::string name = testlib::UniqueName("sample");
+  testlib::ScopedKey key(HKEY_CURRENT_USER, testlib::DataSourcePath(name));
+  key.SetString("CTX", testlib::BinPath("sample\\SAMPLE.CTX"));
+  TraceFile trace(testlib::BinPath(name + ".trace"));
+  SetEnvironmentVariableA("KVDRM_TRACE", trace.path.c_str());
+
+  KvdrmSession h = 0;
+  ASSERT_EQ(KVDRM_OK, DrmBeginSession(&h, 7, 8, name.c_str()));
+  const KvdrmSessionRecord *rec = reinterpret_cast<const KvdrmSessionRecord *>(static_cast<uintptr_t>(h));
+  EXPECT_EQ(KVDRM_RECORD_MARKER, rec->ack);
+  const uint32_t m = rec->managerSession;
+  EXPECT_NE(0u, m);
+  EXPECT_NE(h, m);
+  EXPECT_EQ(0, DrmOpenView(h, 2, 3, 4, 5, 6, 7, 8, 9));
+  EXPECT_EQ(0, DrmSetFilter(h, 0x12, 0x13, 0x14, 0x15));
+  EXPECT_EQ(0, DrmGetInfo(h, 2, nullptr, 0, nullptr));
+  EXPECT_EQ(0, DrmEndSession(h));
+  SetEnvironmentVariableA("KVDRM_TRACE", nullptr);
+
+  const uint32_t hv = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&h));
+  const uint32_t dsn = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(name.c_str()));
+  const std::string expected =
+      "#1 DrmBeginSession(" + Hex(hv) + ", 0x00000007, 0x00000008, " + Hex(dsn) + ") dataSource=\"" + name +
+      "\" record=" + Hex(h) + " slot0=0xFF000001 wrote slot2=" + Hex(m) + " slot1=0xFF000001 -> 0\r\n" +
+      "#36 DrmOpenView(" + Hex(m) +
+      ", 0x00000002, 0x00000003, 0x00000004, 0x00000005, 0x00000006, 0x00000007, 0x00000008, 0x00000009) -> 0\r\n" +
+      // DrmSetFilter passes four values: its fifth argument never arrives.
+      "#40 DrmSetFilter(" + Hex(m) + ", 0x00000012, 0x00000013, 0x00000014) -> 0\r\n" +
+      "#20 DrmGetInfo(" + Hex(m) + ", 0x00000002, 0x00000000, 0x00000000, 0x00000000) -> 0\r\n" +
+      "#12 DrmEndSession(" + Hex(m) + ") -> 0\r\n";
+  EXPECT_EQ(expected, ReadText(trace.path));
+}
+
+TEST(KitSampleManager, TracesBesideItselfWithoutTheVariable) {
+  const std::string name = testlib::UniqueName("beside");
+  testlib::ScopedKey key(HKEY_CURRENT_USER, testlib::DataSourcePath(name));
+  key.SetString("CTX", testlib::BinPath("sample\\SAMPLE.CTX"));
+  TraceFile trace(testlib::BinPath("sample\\OdbcDrm.trace"));
+  SetEnvironmentVariableA("KVDRM_TRACE", nullptr);
+
+  KvdrmSession h = 0;
+  ASSERT_EQ(KVDRM_OK, DrmBeginSession(&h, 0, 0, name.c_str()));
+  const uint32_t m = reinterpret_cast<const KvdrmSessionRecord *>(static_cast<uintptr_t>(h))->managerSession;
+  EXPECT_EQ(0, DrmEndSession(h));
+  std::string text = ReadText(trace.path);
+  EXPECT_THAT(text, HasSubstr("#1 DrmBeginSession("));
+  EXPECT_THAT(text, HasSubstr("#12 DrmEndSession(" + Hex(m) + ") -> 0\r\n"));
+}
+
+// ------------------------------------------------------------ kvdrm-check
+
+struct CheckRun {
+  DWORD status = 99;
+  std::string out;
+};
+
+// Runs bin\kvdrm-check.exe with the given command line tail; collects its
+// standard output.
+CheckRun RunCheck(const std::string &args) {
+  CheckRun r;
+  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+  HANDLE readEnd, writeEnd;
+  if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return r;
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = writeEnd;
+  si.hStdError = writeEnd;
+  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  PROCESS_INFORMATION pi = {};
+  std::string cmd = "\"" + testlib::BinPath("kvdrm-check.exe") + "\" " + args;
+  std::vector<char> line(cmd.begin(), cmd.end());
+  line.push_back(0);
+  BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  CloseHandle(writeEnd);
+  if (started) {
+    char buf[4096];
+    DWORD got;
+    while (ReadFile(readEnd, buf, sizeof buf, &got, nullptr) && got) r.out.append(buf, got);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    GetExitCodeProcess(pi.hProcess, &r.status);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  CloseHandle(readEnd);
+  return r;
+}
+
+// A data source of a registered driver: the driver key under HKLM (this
+// process's view, the 32-bit one) and the data source under `root`.
+struct Source {
+  std::string name = testlib::UniqueName("check");
+  std::string driver = testlib::UniqueName("driver");
+  testlib::ScopedKey driverKey{HKEY_LOCAL_MACHINE, kDriversPath + driver};
+  testlib::ScopedKey key;
+  Source(HKEY root, const std::string &ctx) : key(root, testlib::DataSourcePath(name)) {
+    driverKey.SetString("Setup", testlib::BinPath("KVDRM.dll"));
+    driverKey.SetString("Driver", testlib::BinPath("KVDRM.dll"));
+    key.SetString("Description", "a test data source");
+    key.SetString("DBQ", testlib::BinPath(""));
+    if (!ctx.empty()) key.SetString("CTX", ctx);
+    key.SetString("Driver", driver);
+  }
+};
+
+struct CheckCase {
+  const char *label;
+  std::string ctx;           // CTX value; empty: none
+  DWORD status;              // expected exit status
+  std::vector<std::string> says;
+};
+
+TEST(KitCheck, NamesWhatASessionWouldFind) {
+  const std::string ok = testlib::ManagerDir("ok");
+  const CheckCase cases[] = {
+      {"healthy", ok + "MAIN.CTX", 0,
+       {"HKCU, 32-bit view: present", "reads the key under HKCU", "\"" + ok + "MAIN.CTX\" gives the directory \"" + ok + "\"",
+        "A session loads \"" + ok + "OdbcDrm.dll\"", "It loads: ", "all 48 present", "registered; Setup",
+        "Result: a session could begin"}},
+      {"one entry point missing", testlib::ManagerDir("missing7") + "MAIN.CTX", 1,
+       {"It loads: ", "1 of 48 missing", "ordinal  7 DrmCreateView", "Result: no session can begin",
+        "-1101"}},
+      {"no end-session entry", testlib::ManagerDir("missing12") + "MAIN.CTX", 1,
+       {"ordinal 12 DrmEndSession", "Result: no session can begin"}},
+      {"no such file", testlib::BinPath("no-such-folder\\MAIN.CTX"), 1,
+       {"the control file does not exist", "It does not load: Windows error 126", "there is no such file",
+        "Result: no session can begin: the manager"}},
+      {"a CTX with forward slashes", "Z:/nowhere/MAIN.CTX", 1,
+       {"gives the directory \"Z:\"", "A session loads \"Z:OdbcDrm.dll\"", "does not load"}},
+      {"no CTX value", "", 1,
+       {"Without a CTX value a session loads the bare file name OdbcDrm.dll", "A session loads \"OdbcDrm.dll\"",
+        "(a bare name"}},
+  };
+  for (const CheckCase &c : cases) {
+    SCOPED_TRACE(c.label);
+    Source s(HKEY_CURRENT_USER, c.ctx);
+    CheckRun r = RunCheck("\"" + s.name + "\"");
+    EXPECT_EQ(c.status, r.status) << r.out;
+    EXPECT_THAT(r.out, HasSubstr("Driver       \"" + s.driver + "\""));
+    for (const std::string &text : c.says) EXPECT_THAT(r.out, HasSubstr(text));
+    if (c.status == 0) {
+      EXPECT_THAT(r.out, Not(HasSubstr("missing")));
+    }
+  }
+}
+
+TEST(KitCheck, TellsAMissingDataSourceAndAnUnregisteredDriver) {
+  CheckRun r = RunCheck("\"" + testlib::UniqueName("absent") + "\"");
+  EXPECT_EQ(1u, r.status) << r.out;
+  EXPECT_THAT(r.out, HasSubstr("HKCU, 32-bit view: absent"));
+  EXPECT_THAT(r.out, HasSubstr("HKLM, 64-bit view: absent"));
+  EXPECT_THAT(r.out, HasSubstr("finds no key"));
+
+  const std::string name = testlib::UniqueName("nodriver");
+  testlib::ScopedKey key(HKEY_CURRENT_USER, testlib::DataSourcePath(name));
+  key.SetString("CTX", testlib::ManagerDir("ok") + "MAIN.CTX");
+  key.SetString("Driver", "KvdrmTest no such driver");
+  r = RunCheck("\"" + name + "\"");
+  // Setup could not store it again, but a session still begins.
+  EXPECT_EQ(0u, r.status) << r.out;
+  EXPECT_THAT(r.out, HasSubstr("KvdrmTest no such driver, 32-bit view: not registered"));
+  EXPECT_THAT(r.out, HasSubstr("KvdrmTest no such driver, 64-bit view: not registered"));
+}
+
+// The tool decides as DrmBeginSession does: HKCU's key wins even without a
+// CTX value, and HKLM is read only when HKCU has no key.
+TEST(KitCheck, FollowsTheSessionsChoiceOfRoot) {
+  const std::string name = testlib::UniqueName("roots");
+  testlib::ScopedKey machine(HKEY_LOCAL_MACHINE, testlib::DataSourcePath(name));
+  machine.SetString("CTX", testlib::ManagerDir("ok") + "MAIN.CTX");
+  CheckRun r = RunCheck("\"" + name + "\"");
+  EXPECT_EQ(0u, r.status) << r.out;
+  EXPECT_THAT(r.out, HasSubstr("HKLM, 32-bit view: present"));
+  EXPECT_THAT(r.out, HasSubstr("HKCU, 32-bit view: absent"));
+  EXPECT_THAT(r.out, HasSubstr("reads the key under HKLM"));
+
+  testlib::ScopedKey user(HKEY_CURRENT_USER, testlib::DataSourcePath(name));
+  r = RunCheck("\"" + name + "\"");
+  EXPECT_EQ(1u, r.status) << r.out;
+  EXPECT_THAT(r.out, HasSubstr("reads the key under HKCU"));
+  EXPECT_THAT(r.out, HasSubstr("A session loads \"OdbcDrm.dll\""));
+}
+
+TEST(KitCheck, RefusesA64BitManagerInWords) {
+#ifndef KIT_X64_MANAGER
+  GTEST_SKIP() << "no 64-bit test DLL in this build (clang and lld-link were not found)";
+#else
+  Source s(HKEY_CURRENT_USER, testlib::BinPath("mgr\\x64\\MAIN.CTX"));
+  CheckRun r = RunCheck("\"" + s.name + "\"");
+  EXPECT_EQ(1u, r.status) << r.out;
+  EXPECT_THAT(r.out, HasSubstr("It does not load: Windows error 193"));
+  EXPECT_THAT(r.out, HasSubstr("not a 32-bit DLL"));
+#endif
+}
+
+TEST(KitCheck, ListsTheDataSourcesOfTheDriver) {
+  Source a(HKEY_CURRENT_USER, testlib::ManagerDir("ok") + "A.CTX");
+  const std::string second = testlib::UniqueName("second");
+  testlib::ScopedKey b(HKEY_LOCAL_MACHINE, testlib::DataSourcePath(second));
+  b.SetString("CTX", "C:\\B\\B.CTX");
+  b.SetString("Driver", a.driver);
+  const std::string stranger = testlib::UniqueName("stranger");
+  testlib::ScopedKey c(HKEY_CURRENT_USER, testlib::DataSourcePath(stranger));
+  c.SetString("Driver", "KvdrmTest another driver");
+
+  CheckRun r = RunCheck("--list --driver \"" + a.driver + "\"");
+  EXPECT_EQ(0u, r.status) << r.out;
+  EXPECT_THAT(r.out, HasSubstr("HKCU, 32-bit view: \"" + a.name + "\""));
+  EXPECT_THAT(r.out, HasSubstr("HKLM, 32-bit view: \"" + second + "\""));
+  EXPECT_THAT(r.out, HasSubstr("CTX \"C:\\B\\B.CTX\""));
+  EXPECT_THAT(r.out, Not(HasSubstr(stranger)));
+
+  // Without --driver: every driver whose Setup or Driver file is KVDRM.dll.
+  r = RunCheck("--list");
+  EXPECT_EQ(0u, r.status) << r.out;
+  EXPECT_THAT(r.out, HasSubstr("\"" + a.driver + "\""));
+  EXPECT_THAT(r.out, HasSubstr(a.name));
+  EXPECT_THAT(r.out, Not(HasSubstr(stranger)));
+
+  r = RunCheck("--list --driver \"KvdrmTest nobody's driver\"");
+  EXPECT_EQ(1u, r.status) << r.out;
+  EXPECT_THAT(r.out, HasSubstr("none"));
+}
+
+TEST(KitCheck, ReportsTheFileDataSource) {
+  // The installer's directory of file data sources, as setup reads it.
+  const char fileDsnPath[] = "Software\\ODBC\\ODBC.INI\\ODBC File DSN";
+  if (testlib::KeyExists(HKEY_CURRENT_USER, fileDsnPath))
+    GTEST_SKIP() << "HKCU\\" << fileDsnPath << " exists already; it is not this test's to change";
+  const std::string dir = testlib::BinPath(testlib::UniqueName("dsn"));
+  ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
+  testlib::ScopedKey fileDsn(HKEY_CURRENT_USER, fileDsnPath);
+  fileDsn.SetString("DefaultDSNDir", dir);
+  Source s(HKEY_CURRENT_USER, testlib::ManagerDir("ok") + "MAIN.CTX");
+  const std::string file = dir + "\\" + s.name + ".DSN";
+
+  CheckRun r = RunCheck("\"" + s.name + "\"");
+  EXPECT_THAT(r.out, HasSubstr("\"" + file + "\" does not exist"));
+  FILE *f = fopen(file.c_str(), "wb");
+  ASSERT_NE(nullptr, f);
+  fputs("[ODBC]\r\nDSN=x\r\n", f);
+  fclose(f);
+  r = RunCheck("\"" + s.name + "\"");
+  EXPECT_THAT(r.out, HasSubstr("\"" + file + "\" exists"));
+  EXPECT_EQ(0u, r.status);
+  DeleteFileA(file.c_str());
+  RemoveDirectoryA(dir.c_str());
+}
+
+TEST(KitCheck, RefusesAWrongCommandLine) {
+  EXPECT_EQ(2u, RunCheck("").status);
+  EXPECT_EQ(2u, RunCheck("--frobnicate").status);
+  EXPECT_EQ(2u, RunCheck("--list --driver").status);
+}
+
+}  // namespace
