@@ -519,19 +519,39 @@ void RemoveStep(const Options &o) {
   BOOL ok = SQLConfigDataSource(nullptr, ODBC_REMOVE_DSN, o.driver.c_str(), list.c_str());
   printf("   SQLConfigDataSource(no window, ODBC_REMOVE_DSN, \"%s\", DSN=%s) -> %s\n", o.driver.c_str(), o.dsn.c_str(),
          ok ? "TRUE" : "FALSE");
-  const HKEY roots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
-  std::string probe;
+  const struct { HKEY key; const char *name; } roots[] = {{HKEY_CURRENT_USER, "HKCU"}, {HKEY_LOCAL_MACHINE, "HKLM"}};
+  const std::string path = kSourcesPath + "\\" + o.dsn, sources = kSourcesPath + "\\ODBC Data Sources";
   const size_t before = g_failures.size();
-  for (HKEY root : roots)
-    for (REGSAM view : kViews)
-      if (ReadValue(root, kSourcesPath + "\\" + o.dsn, "Driver", view, probe))
-        Fail(std::string("the data source is still in the ") + (root == HKEY_CURRENT_USER ? "HKCU " : "HKLM ") +
-             ViewName(view));
+  for (const auto &r : roots)
+    for (REGSAM view : kViews) {
+      HKEY k;
+      if (RegOpenKeyExA(r.key, path.c_str(), 0, KEY_READ | view, &k) != ERROR_SUCCESS) continue;
+      bool ours = RegQueryValueExA(k, "CTX", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+      RegCloseKey(k);
+      if (ours || r.key == HKEY_CURRENT_USER) {
+        Fail(std::string("the data source is still in ") + r.name + "\\" + path + " (" + ViewName(view) + ")");
+        continue;
+      }
+      // Wine's SQLWriteDSNToIni, called by the dialog's OK, makes a key of
+      // its own (only a "driver" value) under HKLM when the installer's mode
+      // is ODBC_BOTH_DSN, while the data source itself went to HKCU.
+      printf("   %s\\%s (%s) remains with the installer's own entry from the dialog's OK; removed here\n",
+             r.name, path.c_str(), ViewName(view));
+      DeleteTree(r.key, kSourcesPath, o.dsn, view);
+    }
+  for (const auto &r : roots) {
+    std::string text;
+    if (ReadValue(r.key, sources, o.dsn.c_str(), 0, text)) {
+      printf("   %s\\%s: %s remains (entered by the installer); removed here\n", r.name, sources.c_str(),
+             o.dsn.c_str());
+      DeleteValue(r.key, sources, o.dsn, 0);
+    }
+  }
+  if (g_failures.size() == before) printf("   the data source's key, with its four values, is gone\n");
   for (REGSAM view : kViews) {
     DeleteTree(HKEY_LOCAL_MACHINE, kDriversPath, o.driver, view);
     DeleteValue(HKEY_LOCAL_MACHINE, kDriversPath + "\\ODBC Drivers", o.driver, view);
   }
-  if (g_failures.size() == before) printf("   the data source's key is gone in every root and view\n");
   printf("   the driver's registration removed\n");
 }
 

@@ -9,12 +9,32 @@ mkdir -p "$work/data"
 printf '; control file of the demonstration test\r\n' >"$work/data/TEST.CTX"
 cp "$build/bin/sample/OdbcDrm.dll" "$work/data/OdbcDrm.dll"
 win() { local p="Z:$1"; echo "${p//\//\\}"; }
+args=(--dsn "KvdrmTest-demo-$$" --driver "KvdrmTest demo driver $$"
+      --dbq "$(win "$work/data")" --ctx "$(win "$work/data")\\TEST.CTX" --trace "$(win "$work")\\trace.txt"
+      --check "$(win "$build/bin/kvdrm-check.exe")" --remove)
+watcher=""
+if [ -n "${DISPLAY:-}" ]; then
+  # With a display (scripts/test.sh starts one) the setup dialog step runs
+  # too, with its screenshot handshake.
+  mkdir -p "$work/signals"
+  args+=(--dialog "$(win "$work/signals")")
+  (
+    for _ in $(seq 300); do
+      if [ -e "$work/signals/dialog-shown" ]; then
+        xwd -root -display "$DISPLAY" -silent | convert xwd:- -trim "$work/setup-dialog.png" &&
+          touch "$work/signals/dialog-shot"
+        exit 0
+      fi
+      sleep 0.1
+    done
+  ) &
+  watcher=$!
+fi
 set +e
-"$build/wine-run.sh" "$build/bin/kvdrm-demo.exe" --dsn "KvdrmTest-demo-$$" --driver "KvdrmTest demo driver $$" \
-  --dbq "$(win "$work/data")" --ctx "$(win "$work/data")\\TEST.CTX" --trace "$(win "$work")\\trace.txt" \
-  --check "$(win "$build/bin/kvdrm-check.exe")" --remove </dev/null 2>&1 | tr -d '\r' >"$work/out.txt"
+"$build/wine-run.sh" "$build/bin/kvdrm-demo.exe" "${args[@]}" </dev/null 2>&1 | tr -d '\r' >"$work/out.txt"
 status=${PIPESTATUS[0]}
 set -e
+if [ -n "$watcher" ]; then kill "$watcher" 2>/dev/null || true; wait "$watcher" 2>/dev/null || true; fi
 cat "$work/out.txt"
 tail -n 1 "$work/out.txt" | grep -q '^DEMO OK: .*removed again$' || { echo "no DEMO OK verdict" >&2; exit 1; }
 [ "$status" = 0 ] || exit "$status"
