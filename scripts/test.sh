@@ -17,9 +17,11 @@ cmake -S "$root" -B "$BUILD_DIR" -G Ninja \
 cmake --build "$BUILD_DIR"
 
 # One wineserver for the whole run, one X display; both stop when we do,
-# so no run hangs on a server that an earlier one left.
-wine_server_start
+# so no run hangs on a server that an earlier one left. The display comes
+# first: Wine's desktop process, started with the server, picks the display
+# driver for every window of the prefix, and without DISPLAY it has none.
 display_start
+wine_server_start
 cleanup() {
   wine_server_stop
   display_stop

@@ -1,0 +1,125 @@
+// The setup dialog's OK against the installer double: which installer calls
+// it makes, in which order, and what it does when they refuse.
+#include <windows.h>
+
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/common/testlib.h"
+#include "tests/dialog/driver.h"
+#include "tests/odbcdouble/odbc_double.h"
+
+using namespace dlgtest;
+using testlib::UniqueName;
+
+namespace {
+
+constexpr int kName = 17;
+const char kDuplicateText[] = "Data source name already exists.";
+const char kInvalidText[] =
+    "Invalid data source name. The first character must be a letter and it may not contain any of the "
+    "following characters: [ ] { } ( ) ? * = ! @ , ; \\";
+
+class DialogWithDouble : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char *d = getenv("DISPLAY");
+    if (!d || !*d) GTEST_SKIP() << "no X display";
+    state = odbcdouble::Attach();
+    ASSERT_NE(nullptr, state) << "the installer double was not loaded";
+    odbcdouble::Reset(state);
+  }
+  // The arguments of each recorded call to `function`, in order.
+  std::vector<std::string> Calls(const char *function) const {
+    std::vector<std::string> args;
+    for (int i = odbcdouble::FindCall(state, function); i >= 0; i = odbcdouble::FindCall(state, function, i + 1))
+      args.push_back(state->calls[i].args);
+    return args;
+  }
+  std::string Message(Ui &ui) {
+    HWND box = WaitMessageBox(ui.uiThread);
+    if (!box) return "<no message box>";
+    std::string text = Text(GetDlgItem(box, 0xFFFF));
+    ui.Click(GetDlgItem(box, IDOK));
+    for (int i = 0; i < 100 && IsWindow(box); ++i) Sleep(20);
+    ui.Sync();
+    return text;
+  }
+  odbcdouble::State *state = nullptr;
+};
+
+std::string List(const std::string &name) {
+  return Attributes({"DSN=" + name, "Description=d", "DBQ=C:\\D", "CTX=C:\\D\\M.CTX"});
+}
+
+TEST_F(DialogWithDouble, KeepingTheNameSkipsTheDuplicateTestAndRegisters) {
+  DataSource cleanup(UniqueName("keep"), false);
+  odbcdouble::SetProfile(state, cleanup.name().c_str(), "Description", "exists");
+  RunDialog(2, List(cleanup.name()), [&](Ui &ui) {
+    odbcdouble::ClearLog(state);
+    ui.Click(IDOK);
+    EXPECT_TRUE(ui.WaitClosed());
+  });
+  for (const std::string &args : Calls("SQLGetPrivateProfileString"))
+    EXPECT_EQ(std::string::npos, args.find("|<null>|")) << "an entry list was read: " << args;
+  EXPECT_EQ(std::vector<std::string>{cleanup.name()}, Calls("SQLValidDSN"));
+  EXPECT_EQ(std::vector<std::string>{cleanup.name() + "|" + Driver()}, Calls("SQLWriteDSNToIni"));
+  EXPECT_LT(odbcdouble::FindCall(state, "SQLValidDSN"), odbcdouble::FindCall(state, "SQLWriteDSNToIni"));
+}
+
+TEST_F(DialogWithDouble, ADuplicateIsFoundInTheProfileBeforeAnyValidation) {
+  DataSource a(UniqueName("a"), false);
+  const std::string other = UniqueName("other");
+  odbcdouble::SetProfile(state, other.c_str(), "CTX", "C:\\X.CTX");
+  RunDialog(2, List(a.name()), [&](Ui &ui) {
+    odbcdouble::ClearLog(state);
+    ui.Clear(kName);
+    ui.FocusOn(kName);
+    ui.Chars(other);
+    ui.Click(IDOK);
+    EXPECT_EQ(kDuplicateText, Message(ui));
+    EXPECT_TRUE(ui.Open());
+    ui.Click(IDCANCEL);
+  });
+  std::vector<std::string> reads = Calls("SQLGetPrivateProfileString");
+  ASSERT_FALSE(reads.empty());
+  EXPECT_EQ(other + "|<null>||256|odbc.ini", reads.front());
+  EXPECT_TRUE(Calls("SQLValidDSN").empty());
+  EXPECT_TRUE(Calls("SQLWriteDSNToIni").empty());
+}
+
+TEST_F(DialogWithDouble, ARefusedNameNeverReachesWriteDsnToIni) {
+  const std::string name = "[" + UniqueName("bad");
+  DataSource cleanup(name, false);
+  RunDialog(1, List(name), [&](Ui &ui) {
+    ui.Click(IDOK);
+    EXPECT_EQ(kInvalidText, Message(ui));
+    EXPECT_TRUE(ui.Open());
+    ui.Click(IDCANCEL);
+  });
+  EXPECT_EQ(std::vector<std::string>{name}, Calls("SQLValidDSN"));
+  EXPECT_TRUE(Calls("SQLWriteDSNToIni").empty());
+  EXPECT_FALSE(Stored(name));
+}
+
+TEST_F(DialogWithDouble, AFailedWriteDsnToIniIsTheInvalidNameMessage) {
+  DataSource cleanup(UniqueName("wfail"), false);
+  state->fail[odbcdouble::kWriteDSNToIni] = true;
+  RunDialog(1, List(cleanup.name()), [&](Ui &ui) {
+    ui.Click(IDOK);
+    EXPECT_EQ(kInvalidText, Message(ui));
+    EXPECT_TRUE(ui.Open());
+    // Once the installer takes the name, the same OK goes through.
+    state->fail[odbcdouble::kWriteDSNToIni] = false;
+    ui.Click(IDOK);
+    EXPECT_TRUE(ui.WaitClosed());
+  });
+  EXPECT_EQ(2u, Calls("SQLWriteDSNToIni").size());
+  EXPECT_TRUE(Stored(cleanup.name()));
+}
+
+}  // namespace

@@ -1,0 +1,404 @@
+#include "tests/dialog/driver.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <atomic>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "tests/common/testlib.h"
+
+namespace dlgtest {
+
+namespace {
+
+// Xvfb runs no window manager, and Wine waits two seconds for one whenever
+// it hides a managed window. This program's windows are left unmanaged
+// (a Wine setting for this program alone, removed again at exit).
+struct UnmanagedWindows {
+  std::string key = "Software\\Wine\\AppDefaults\\";
+  UnmanagedWindows() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    const char *exe = strrchr(path, '\\');
+    key += exe ? exe + 1 : path;
+    HKEY k;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, (key + "\\X11 Driver").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                        nullptr) == ERROR_SUCCESS) {
+      RegSetValueExA(k, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE *>("N"), 2);
+      RegCloseKey(k);
+    }
+  }
+  ~UnmanagedWindows() { RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str()); }
+} g_unmanaged;
+
+constexpr UINT kSync1 = WM_APP + 1, kSync2 = WM_APP + 2, kFocusHost = WM_APP + 3, kQuit = WM_APP + 4;
+HANDLE g_synced = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+std::atomic<int> g_hostKeyDowns{0};
+int g_lastQuit = -1;
+
+LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    // Posting once more puts the second marker behind whatever the
+    // messages before the first one posted while they were handled.
+    case kSync1:
+      PostMessageA(window, kSync2, 0, 0);
+      return 0;
+    case kSync2:
+      SetEvent(g_synced);
+      return 0;
+    case kFocusHost:
+      SetFocus(window);
+      return 0;
+    case kQuit:
+      PostQuitMessage(static_cast<int>(wParam));
+      return 0;
+    case WM_KEYDOWN:
+      ++g_hostKeyDowns;
+      return 0;
+    default:
+      return DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
+HWND CreateHost() {
+  static ATOM atom = [] {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = HostProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "KvdrmDialogTestHost";
+    return RegisterClassA(&wc);
+  }();
+  (void)atom;
+  // Visible, so that it can take the focus, but off the screen, so that
+  // it stays out of the screenshots.
+  return CreateWindowExA(WS_EX_TOOLWINDOW, "KvdrmDialogTestHost", "host", WS_POPUP | WS_VISIBLE, 3000, 3000, 60, 40,
+                         nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+}
+
+typedef BOOL(__stdcall *ConfigDsnFn)(HWND, UINT, LPCSTR, LPCSTR);
+
+struct Found {
+  DWORD thread;
+  const char *caption;
+  int childId;
+  HWND except;
+  HWND result;
+};
+
+BOOL CALLBACK FindOne(HWND window, LPARAM data) {
+  Found *f = reinterpret_cast<Found *>(data);
+  if (window == f->except || !IsWindowVisible(window) || ClassOf(window) != "#32770") return TRUE;
+  if (f->caption && Text(window) != f->caption) return TRUE;
+  if (f->childId && !GetDlgItem(window, f->childId)) return TRUE;
+  f->result = window;
+  return FALSE;
+}
+
+// Closes what a script left open, innermost first: message boxes, the
+// Open dialog, then the setup dialog as Cancel.
+BOOL CALLBACK CloseOne(HWND window, LPARAM) {
+  if (!IsWindowVisible(window) || ClassOf(window) != "#32770") return TRUE;
+  if (Text(window) == "Error" || GetDlgItem(window, 0x47C))
+    PostMessageA(window, WM_COMMAND, Text(window) == "Error" ? IDOK : IDCANCEL, 0);
+  else if (GetDlgItem(window, 17))
+    PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+  return TRUE;
+}
+
+std::string WindowsPath(std::string p) {
+  for (char &c : p)
+    if (c == '/') c = '\\';
+  return "Z:" + p;
+}
+
+}  // namespace
+
+const std::string &Driver() {
+  static std::string name = testlib::UniqueName("driver");
+  static testlib::ScopedKey key(HKEY_LOCAL_MACHINE, "Software\\ODBC\\ODBCINST.INI\\" + name);
+  return name;
+}
+
+HWND Ui::Focus() const {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  return GetGUIThreadInfo(uiThread, &info) ? info.hwndFocus : nullptr;
+}
+
+void Ui::Sync() const {
+  ResetEvent(g_synced);
+  PostMessageA(host, kSync1, 0, 0);
+  // A key or click that closed the dialog may end its loop before the
+  // markers are handled.
+  HANDLE either[2] = {g_synced, returned};
+  if (WaitForMultipleObjects(returned ? 2 : 1, either, FALSE, 5000) == WAIT_TIMEOUT)
+    ADD_FAILURE() << "the dialog's thread did not answer";
+}
+
+void Ui::FocusHost() const {
+  PostMessageA(host, kFocusHost, 0, 0);
+  Sync();
+}
+
+void Ui::HostQuits(int code) const { PostMessageA(host, kQuit, static_cast<WPARAM>(code), 0); }
+
+int HostKeyDowns() { return g_hostKeyDowns; }
+int LastQuitCode() { return g_lastQuit; }
+
+void Ui::Key(WPARAM vk) const {
+  HWND target = Focus();
+  if (!target) target = dialog;
+  LPARAM lParam = 1 | (static_cast<LPARAM>(MapVirtualKeyA(static_cast<UINT>(vk), 0)) << 16);
+  PostMessageA(target, WM_KEYDOWN, vk, lParam);
+  PostMessageA(target, WM_KEYUP, vk, lParam | 0xC0000000);
+  Sync();
+}
+
+void Ui::Chars(const std::string &text) const {
+  HWND target = Focus();
+  for (char c : text) PostMessageA(target, WM_CHAR, static_cast<unsigned char>(c), 1);
+  Sync();
+}
+
+void Ui::SysChar(char letter) const {
+  PostMessageA(Focus(), WM_SYSCHAR, static_cast<unsigned char>(letter), 0x20000001);
+  Sync();
+}
+
+void Ui::FocusOn(int id) const {
+  PostMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE);
+  Sync();
+}
+
+void Ui::Clear(int id) const {
+  DWORD_PTR r;
+  SendMessageTimeoutA(Item(id), EM_SETSEL, 0, -1, SMTO_NORMAL, 5000, &r);
+  PostMessageA(Item(id), WM_CHAR, VK_BACK, 1);
+  Sync();
+}
+
+void Ui::Click(HWND button) const {
+  PostMessageA(button, BM_CLICK, 0, 0);
+  Sync();
+}
+
+bool Ui::WaitClosed(DWORD ms) const {
+  for (DWORD waited = 0; IsWindow(dialog); waited += 20) {
+    if (waited >= ms) return false;
+    Sleep(20);
+  }
+  return true;
+}
+
+std::string Text(HWND window) {
+  char buffer[1024] = {};
+  DWORD_PTR r = 0;
+  if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer), SMTO_NORMAL, 5000, &r))
+    return "<no answer>";
+  return buffer;
+}
+
+std::string ClassOf(HWND window) {
+  char buffer[64] = {};
+  GetClassNameA(window, buffer, sizeof buffer);
+  return buffer;
+}
+
+RECT RectIn(HWND window, HWND parent) {
+  RECT r;
+  GetWindowRect(window, &r);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT *>(&r), 2);
+  return r;
+}
+
+HWND WaitDialog(DWORD uiThread, const char *caption, int childId, DWORD ms, HWND except) {
+  for (DWORD waited = 0;; waited += 25) {
+    Found f = {uiThread, caption, childId, except, nullptr};
+    EnumThreadWindows(uiThread, FindOne, reinterpret_cast<LPARAM>(&f));
+    if (f.result || waited >= ms) return f.result;
+    Sleep(25);
+  }
+}
+
+HWND WaitMessageBox(DWORD uiThread, DWORD ms) { return WaitDialog(uiThread, "Error", 0xFFFF, ms); }
+
+HWND WaitOpenDialog(DWORD uiThread, DWORD ms) { return WaitDialog(uiThread, nullptr, 0x47C, ms); }
+
+namespace {
+// The screen as Wine has drawn it, as a 24-bit BMP file. xwd of the X root
+// alone shows Wine's message boxes black under Xvfb.
+bool WriteScreenBitmap(const std::string &path) {
+  int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+  SelectObject(memory, old);
+  BITMAPINFOHEADER info = {};
+  info.biSize = sizeof info;
+  info.biWidth = w;
+  info.biHeight = h;
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u, bytes = stride * static_cast<DWORD>(h);
+  std::string bits(bytes, '\0');
+  bool ok = GetDIBits(memory, bitmap, 0, h, &bits[0], reinterpret_cast<BITMAPINFO *>(&info), DIB_RGB_COLORS) == h;
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  if (!ok) return false;
+  BITMAPFILEHEADER file = {};
+  file.bfType = 0x4D42;  // "BM"
+  file.bfOffBits = sizeof file + sizeof info;
+  file.bfSize = file.bfOffBits + bytes;
+  HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  ok = WriteFile(f, &file, sizeof file, &written, nullptr) && WriteFile(f, &info, sizeof info, &written, nullptr) &&
+       WriteFile(f, bits.data(), bytes, &written, nullptr);
+  CloseHandle(f);
+  return ok;
+}
+}  // namespace
+
+void Screenshot(const char *what, HWND shown) {
+  // Have the newest window painted before the picture is taken.
+  if (shown) RedrawWindow(shown, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  Sleep(400);
+  std::string stem = WindowsPath(KVDRM_SHOTS_DIR "/") + what;
+  if (GetFileAttributesA(WindowsPath(KVDRM_SHOTS_DIR).c_str()) == INVALID_FILE_ATTRIBUTES) return;  // no helper
+  WriteScreenBitmap(stem + ".bmp");
+  std::string request = stem + ".request";
+  HANDLE f = CreateFileA(request.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return;
+  CloseHandle(f);
+  // The helper deletes the request once the picture is written.
+  for (int i = 0; i < 100 && GetFileAttributesA(request.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
+  DeleteFileA(request.c_str());
+}
+
+std::string Attributes(std::initializer_list<std::string> pairs) {
+  std::string list;
+  for (const std::string &p : pairs) list += p + '\0';
+  return list + '\0';
+}
+
+BOOL RunDialog(WORD request, const std::string &attributes, const std::function<void(Ui &)> &script,
+               bool *sawDialog) {
+  auto configDsn = reinterpret_cast<ConfigDsnFn>(reinterpret_cast<void *>(testlib::KvdrmProc("ConfigDSN")));
+  if (!configDsn) {
+    ADD_FAILURE() << "KVDRM.dll has no ConfigDSN";
+    return FALSE;
+  }
+  Ui ui;
+  ui.uiThread = GetCurrentThreadId();
+  ui.host = CreateHost();
+  HANDLE returned = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ui.returned = returned;
+
+  std::thread driver([&] {
+    for (DWORD waited = 0; !ui.dialog && waited < 10000; waited += 25) {
+      if (WaitForSingleObject(returned, 0) == WAIT_OBJECT_0) break;
+      ui.dialog = WaitDialog(ui.uiThread, "Kolvar ODBC Setup", 17, 0);
+      if (!ui.dialog) Sleep(25);
+    }
+    if (sawDialog) *sawDialog = ui.dialog != nullptr;
+    else if (!ui.dialog) ADD_FAILURE() << "the setup dialog did not appear";
+    if (ui.dialog) {
+      Sleep(50);  // let the dialog manager set the initial focus
+      ui.Sync();
+      script(ui);
+    }
+    for (int round = 0; WaitForSingleObject(returned, 200) == WAIT_TIMEOUT; ++round) {
+      if (round == 50) {
+        fprintf(stderr, "ConfigDSN did not return after its dialog was closed; stopping\n");
+        fflush(stderr);
+        TerminateProcess(GetCurrentProcess(), 99);
+      }
+      EnumThreadWindows(ui.uiThread, CloseOne, 0);
+    }
+  });
+  BOOL result = configDsn(ui.host, request, Driver().c_str(), attributes.c_str());
+  SetEvent(returned);
+  driver.join();
+  CloseHandle(returned);
+  DestroyWindow(ui.host);
+  // Nothing of this request may linger in the thread's queue.
+  g_lastQuit = -1;
+  MSG m;
+  while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE))
+    if (m.message == WM_QUIT) g_lastQuit = static_cast<int>(m.wParam);
+  return result;
+}
+
+namespace {
+const HKEY kRoots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
+const REGSAM kViews[] = {0, KEY_WOW64_64KEY};
+const char kIni[] = "Software\\ODBC\\ODBC.INI";
+const char kSources[] = "Software\\ODBC\\ODBC.INI\\ODBC Data Sources";
+}  // namespace
+
+void RemoveDataSource(const std::string &name) {
+  for (HKEY root : kRoots)
+    for (REGSAM view : kViews) {
+      HKEY k;
+      if (RegOpenKeyExA(root, kIni, 0, KEY_ALL_ACCESS | view, &k) == ERROR_SUCCESS) {
+        RegDeleteTreeA(k, name.c_str());
+        RegCloseKey(k);
+      }
+      if (RegOpenKeyExA(root, kSources, 0, KEY_ALL_ACCESS | view, &k) == ERROR_SUCCESS) {
+        RegDeleteValueA(k, name.c_str());
+        RegCloseKey(k);
+      }
+    }
+}
+
+bool Registered(const std::string &name) {
+  for (HKEY root : kRoots)
+    for (REGSAM view : kViews) {
+      HKEY k;
+      if (RegOpenKeyExA(root, kSources, 0, KEY_READ | view, &k) != ERROR_SUCCESS) continue;
+      bool found = RegQueryValueExA(k, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+      RegCloseKey(k);
+      if (found) return true;
+    }
+  return false;
+}
+
+bool Stored(const std::string &name) { return testlib::KeyExists(HKEY_CURRENT_USER, testlib::DataSourcePath(name)); }
+
+std::string StoredValue(const std::string &name, const char *value) {
+  char buffer[512] = {};
+  DWORD size = sizeof buffer;
+  if (RegGetValueA(HKEY_CURRENT_USER, testlib::DataSourcePath(name).c_str(), value, RRF_RT_REG_SZ, nullptr, buffer,
+                   &size) != ERROR_SUCCESS)
+    return "<missing>";
+  return buffer;
+}
+
+DataSource::DataSource(const std::string &name, bool create) : name_(name) {
+  RemoveDataSource(name);
+  if (!create) return;
+  HKEY k;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, testlib::DataSourcePath(name).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                      nullptr, &k, nullptr) != ERROR_SUCCESS) {
+    ADD_FAILURE() << "cannot create data source " << name;
+    return;
+  }
+  auto set = [&](const char *value, const char *text) {
+    RegSetValueExA(k, value, 0, REG_SZ, reinterpret_cast<const BYTE *>(text), static_cast<DWORD>(strlen(text) + 1));
+  };
+  set("Description", "Stored description");
+  set("DBQ", "C:\\STORED");
+  set("CTX", "C:\\STORED\\STORED.CTX");
+  set("Driver", Driver().c_str());
+  RegCloseKey(k);
+}
+
+DataSource::~DataSource() { RemoveDataSource(name_); }
+
+}  // namespace dlgtest

@@ -1,0 +1,104 @@
+// Drives the setup dialog from a second thread, as a person would, while
+// the test's own thread sits in ConfigDSN with a host window of its own.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace dlgtest {
+
+// One ConfigDSN call seen from the driving thread.
+struct Ui {
+  DWORD uiThread = 0;  // the thread inside ConfigDSN
+  HWND host = nullptr;  // the parent window handed to ConfigDSN
+  HWND dialog = nullptr;
+  HANDLE returned = nullptr;  // set once ConfigDSN has returned
+
+  HWND Item(int id) const { return GetDlgItem(dialog, id); }
+  HWND Focus() const;  // the UI thread's focus window
+  int FocusId() const { return GetDlgCtrlID(Focus()); }
+
+  // Waits until every message posted so far (and what they posted in
+  // turn) has been handled on the UI thread, message boxes' and the Open
+  // dialog's own loops included, or until ConfigDSN has returned.
+  void Sync() const;
+  // A key pressed on the focused control (through the dialog's loop).
+  void Key(WPARAM vk) const;
+  void Chars(const std::string &text) const;       // typed into the focused control
+  void SysChar(char letter) const;                 // Alt + letter
+  void FocusOn(int id) const;                      // moves the focus as the dialog manager does
+  void Clear(int id) const;                        // select all, Backspace
+  void Click(int id) const { Click(Item(id)); }
+  void Click(HWND button) const;
+  bool Open() const { return IsWindow(dialog) != FALSE; }
+  // The host window takes the focus (from its own thread, as a click would).
+  void FocusHost() const;
+  // The host application posts a quit message with this code.
+  void HostQuits(int code) const;
+  // Waits until the dialog has been destroyed.
+  bool WaitClosed(DWORD ms = 5000) const;
+};
+
+std::string Text(HWND window);
+std::string ClassOf(HWND window);
+RECT RectIn(HWND window, HWND parent);  // window rectangle in parent's client coordinates
+
+// A top-level "#32770" window of the UI thread with this caption that holds
+// a child of identifier `childId`, other than `except`; waits up to `ms`.
+HWND WaitDialog(DWORD uiThread, const char *caption, int childId, DWORD ms = 5000, HWND except = nullptr);
+// The "Error" message box of the UI thread, or null after `ms`.
+HWND WaitMessageBox(DWORD uiThread, DWORD ms = 5000);
+// The Open dialog the setup dialog started (file name in 0x47C), or null.
+HWND WaitOpenDialog(DWORD uiThread, DWORD ms = 5000);
+
+// Asks the test run's screenshot helper for a PNG of the screen named
+// `what`, after `shown` (the newest window) has been painted; waits
+// briefly and never fails.
+void Screenshot(const char *what, HWND shown);
+
+// The attribute list of ConfigDSN: pairs joined with NULs, ending in two.
+std::string Attributes(std::initializer_list<std::string> pairs);
+
+// The driver description the tests pass to ConfigDSN: a driver this
+// program registers (HKLM, 32-bit view) for its run and removes at exit.
+const std::string &Driver();
+
+// ConfigDSN(host, request, Driver(), attributes) on this thread while
+// `script` runs on a second one. Whatever the script leaves open is closed
+// afterwards (message boxes, Open dialog, setup dialog as Cancel), so a
+// failing test still ends; a ConfigDSN that does not return then stops the
+// program. Returns ConfigDSN's result. `sawDialog` tells whether the
+// dialog appeared.
+// Key-down messages the host window received, and the code of the quit
+// message left in the queue after the last RunDialog (-1 for none).
+int HostKeyDowns();
+int LastQuitCode();
+
+BOOL RunDialog(WORD request, const std::string &attributes, const std::function<void(Ui &)> &script,
+               bool *sawDialog = nullptr);
+
+// A registry data source for tests: its profile section holds the values
+// given; the destructor removes the key in every root and view, and the
+// name's "ODBC Data Sources" values.
+class DataSource {
+ public:
+  explicit DataSource(const std::string &name, bool create = true);
+  ~DataSource();
+  DataSource(const DataSource &) = delete;
+  DataSource &operator=(const DataSource &) = delete;
+  const std::string &name() const { return name_; }
+
+ private:
+  std::string name_;
+};
+
+// Removes every trace of a data source name from the registry.
+void RemoveDataSource(const std::string &name);
+// True when "ODBC Data Sources" holds the name (HKCU or HKLM, any view).
+bool Registered(const std::string &name);
+// Value of the data source key under HKCU, or nullptr-like "<missing>".
+std::string StoredValue(const std::string &name, const char *value);
+bool Stored(const std::string &name);
+
+}  // namespace dlgtest

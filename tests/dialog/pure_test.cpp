@@ -1,0 +1,86 @@
+// The setup dialog's pure pieces: cutting a path back to its directory, the
+// bare file name, and the in-memory template.
+#include <string.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "setup/dialog_template.h"
+#include "setup/trim_path.h"
+
+namespace {
+
+TEST(TrimToDirectory, Table) {
+  struct Case {
+    const char *path, *directory;
+  } cases[] = {
+      {"D:\\DATA\\MAIN.CTX", "D:\\DATA"},
+      {"D:\\DATA\\SET1\\-control.dat", "D:\\DATA\\SET1"},
+      {"D:\\DATA\\", "D:\\DATA"},
+      {"D:\\-control.dat", "D:\\"},
+      {"D:MAIN.CTX", "D:"},
+      {"\\MAIN.CTX", "\\"},
+      {"MAIN.CTX", ""},
+      {"", ""},
+      {"D:\\", "D:\\"},
+      {"D:", "D:"},
+      {"\\\\server\\share\\F.CTX", "\\\\server\\share"},
+      {"\\\\F.CTX", "\\\\"},
+      {"D:\\DATA\\\\F.CTX", "D:\\DATA\\\\"},
+      {"D:\\DATA", "D:\\"},
+      {"A/B/C.CTX", ""},  // forward slashes are no separators here
+  };
+  for (const Case &c : cases) {
+    char buffer[64];
+    strcpy(buffer, c.path);
+    kvdrm::TrimToDirectory(buffer);
+    EXPECT_STREQ(c.directory, buffer) << c.path;
+  }
+}
+
+TEST(TrimToDirectory, LongPathStaysInItsBuffer) {
+  std::string path = "C:\\" + std::string(250, 'd') + "\\F.CTX";
+  std::string copy = path;
+  kvdrm::TrimToDirectory(&copy[0]);
+  EXPECT_STREQ(path.substr(0, 253).c_str(), copy.c_str());
+}
+
+TEST(BareFileName, Table) {
+  struct Case {
+    const char *path, *name;
+  } cases[] = {
+      {"D:\\DATA\\MAIN.CTX", "MAIN.CTX"}, {"D:MAIN.CTX", "MAIN.CTX"}, {"MAIN.CTX", "MAIN.CTX"},
+      {"D:\\DATA\\", ""},                 {"", ""},                   {"\\MAIN.CTX", "MAIN.CTX"},
+      {"a:b\\c:d.ctx", "d.ctx"},
+  };
+  for (const Case &c : cases) EXPECT_STREQ(c.name, kvdrm::BareFileName(c.path)) << c.path;
+}
+
+TEST(DialogTemplate, SizeFromBaseUnits) {
+  struct Case {
+    unsigned h, v;
+    uint16_t cx, cy;
+  } cases[] = {
+      {8, 16, 194, 90},  // 388 x 180 pixels
+      {9, 18, 172, 80},  // 387 x 180 pixels
+      {9, 16, 172, 90},  // Wine's system font under Xvfb
+      {7, 13, 221, 110},
+      {0, 0, 1552, 1440},  // never from the platform; must not divide by zero
+  };
+  for (const Case &c : cases) {
+    unsigned char t[kvdrm::kTemplateBytes];
+    memset(t, 0xAB, sizeof t);
+    kvdrm::FillDialogTemplate(t, c.h, c.v);
+    // style 0x90C80880, little-endian; everything else zero but cx and cy.
+    const unsigned char expected[kvdrm::kTemplateBytes] = {
+        0x80, 0x08, 0xC8, 0x90, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        static_cast<unsigned char>(c.cx), static_cast<unsigned char>(c.cx >> 8),
+        static_cast<unsigned char>(c.cy), static_cast<unsigned char>(c.cy >> 8), 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(0, memcmp(expected, t, sizeof t)) << c.h << "/" << c.v;
+    EXPECT_EQ(c.cx, kvdrm::TemplateWidth(c.h));
+    EXPECT_EQ(c.cy, kvdrm::TemplateHeight(c.v));
+  }
+}
+
+}  // namespace
