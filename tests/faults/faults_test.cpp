@@ -325,7 +325,7 @@ TEST_F(Faults, DriverInOneViewOnly) {
 
 // The data source key exists but does not open for writing: adding over it
 // fails and leaves it as it was; renaming onto it fails and keeps the old
-// data source whole. A value of the same name beside the keys is no
+// data source whole; configuring it fails and changes nothing. A value of the same name beside the keys is no
 // obstacle: values and keys do not share names.
 TEST_F(Faults, DataSourceKeyNotWritable) {
   Existing(b, HKEY_CURRENT_USER, 0);
@@ -346,6 +346,18 @@ TEST_F(Faults, DataSourceKeyNotWritable) {
     }
   }
   DeleteDataSourceEverywhere(b);
+
+  // Configuring a data source whose own key opens for reading only.
+  {
+    LockedKey lock(HKEY_CURRENT_USER, DataSourcePath(a));
+    ASSERT_TRUE(lock.locked);
+    odbcdouble::Reset(st);
+    Answers();
+    snap::Picture before = Picture();
+    ExpectResult(Run(kConfigure), kRequestFailed);
+    ExpectFate(a, kIntact);
+    for (const std::string &d : snap::Differences(before, Picture(), {})) ADD_FAILURE() << d;
+  }
 
   // A REG_SZ value named like the data source, in ODBC.INI itself.
   HKEY ini;
