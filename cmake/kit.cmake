@@ -7,6 +7,8 @@
 # prototypes (_DrmMove@12) would not link with it. These are made from a
 # module definition with the decorated names and -k, which keeps _DrmMove@12
 # for the caller and imports the undecorated name DrmMove from the DLL.
+include_guard(GLOBAL)
+
 set(KVDRM_KIT_DIR ${PROJECT_BINARY_DIR}/kit)
 set(KVDRM_KIT_LIB_DIR ${KVDRM_KIT_DIR}/lib)
 file(MAKE_DIRECTORY ${KVDRM_KIT_LIB_DIR})
