@@ -441,7 +441,7 @@ std::vector<TimedPair> RegisterTimings() {
       {"session begin+end, manager kept loaded", "session/warm", kGoalRatio, 1.1,
        "the case of every session after a driver's first; baseline reads CTX once"},
       {"  same, baseline reading CTX twice (4-byte probe)", "session/warm-probe", kGoalNone, 0,
-       "the proxy's text helper probes with 4 bytes, then reads: where the rest goes"},
+       "a 4-byte first query, then the read: the cost of the second registry round trip the proxy saves"},
       {"session begin+end, manager unloaded between", "session/cold", kGoalNone, 0,
        "a process's first session: the loader maps the file"},
       {"setup request: silent add", "setup/add", kGoalRatio, 1.5,
