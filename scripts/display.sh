@@ -20,3 +20,21 @@ display_start() {
 display_stop() {
   if [ -n "${XVFB_PID:-}" ]; then kill "$XVFB_PID" 2>/dev/null || true; wait "$XVFB_PID" 2>/dev/null || true; fi
 }
+
+# Screenshot on a signal: once the program under test says its window is up
+# (the file <dir>/dialog-shown), take the screen into <png> and answer with
+# <dir>/dialog-shot. Runs in the background; SHOT_WATCHER is its pid.
+shot_on_signal() {
+  local dir="$1" png="$2"
+  (
+    for _ in $(seq 300); do
+      if [ -e "$dir/dialog-shown" ]; then
+        xwd -root -display "$DISPLAY" -silent | convert xwd:- -trim "$png" &&
+          touch "$dir/dialog-shot"
+        exit 0
+      fi
+      sleep 0.1
+    done
+  ) &
+  SHOT_WATCHER=$!
+}

@@ -80,17 +80,8 @@ if [ "$dialog" = 1 ]; then
   echo "== The setup dialog's screenshot goes to $demo/setup-dialog.png"
   args+=(--dialog "$(winpath "$demo/signals")")
   # The demonstration says when its dialog is up and waits for the shot.
-  (
-    for _ in $(seq 300); do
-      if [ -e "$demo/signals/dialog-shown" ]; then
-        xwd -root -display "$DISPLAY" -silent | convert xwd:- -trim "$demo/setup-dialog.png" &&
-          touch "$demo/signals/dialog-shot"
-        exit 0
-      fi
-      sleep 0.1
-    done
-  ) &
-  watcher=$!
+  shot_on_signal "$demo/signals" "$demo/setup-dialog.png"
+  watcher=$SHOT_WATCHER
 fi
 
 set +e

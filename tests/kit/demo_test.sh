@@ -18,17 +18,9 @@ if [ -n "${DISPLAY:-}" ]; then
   # too, with its screenshot handshake.
   mkdir -p "$work/signals"
   args+=(--dialog "$(win "$work/signals")")
-  (
-    for _ in $(seq 300); do
-      if [ -e "$work/signals/dialog-shown" ]; then
-        xwd -root -display "$DISPLAY" -silent | convert xwd:- -trim "$work/setup-dialog.png" &&
-          touch "$work/signals/dialog-shot"
-        exit 0
-      fi
-      sleep 0.1
-    done
-  ) &
-  watcher=$!
+  . "$(dirname "$0")/../../scripts/display.sh"
+  shot_on_signal "$work/signals" "$work/setup-dialog.png"
+  watcher=$SHOT_WATCHER
 fi
 set +e
 "$build/wine-run.sh" "$build/bin/kvdrm-demo.exe" "${args[@]}" </dev/null 2>&1 | tr -d '\r' >"$work/out.txt"
