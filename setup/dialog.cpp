@@ -13,6 +13,7 @@
 #include "setup/dialog_fields.h"
 #include "setup/dialog_template.h"
 #include "setup/module.h"
+#include "setup/storage_plan.h"
 
 namespace kvdrm {
 
@@ -101,7 +102,10 @@ void Accept(HWND dialog) {
     return;
   }
   const char *driver = g_attributes.driver ? g_attributes.driver : "";
-  if (!SQLValidDSN(name.c_str()) || !SQLWriteDSNToIni(name.c_str(), driver)) {
+  // The installer accepts "a/b" and "ODBC Data Sources", and registering
+  // the latter would wipe its list of data sources: storage refuses such
+  // names, so they are refused here before the installer is asked.
+  if (!IsStorableName(name) || !SQLValidDSN(name.c_str()) || !SQLWriteDSNToIni(name.c_str(), driver)) {
     ShowError(kInvalidName);
     return;
   }
@@ -186,7 +190,7 @@ int GetFieldText(HWND dialog, int field, std::string &out) {
   return n;
 }
 
-void ShowSetupDialog() {
+bool ShowSetupDialog() {
   g_dialogFont = CreateFontA(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                              CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_SWISS | DEFAULT_PITCH, "MS Sans Serif");
 
@@ -218,6 +222,7 @@ void ShowSetupDialog() {
   }
   DeleteObject(g_dialogFont);
   g_dialogFont = nullptr;
+  return dialog != nullptr;
 }
 
 }  // namespace kvdrm

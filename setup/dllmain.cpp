@@ -12,8 +12,8 @@ HINSTANCE g_module = nullptr;
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
     kvdrm::g_module = instance;
-    // Sessions may begin and end on any thread; we need no thread notices.
-    DisableThreadLibraryCalls(instance);
+    // No DisableThreadLibraryCalls: it would also stop the static runtime's
+    // thread-exit callbacks, which free its per-thread storage.
   } else if (reason == DLL_PROCESS_DETACH) {
     kvdrm::ClearAttributes();
   }

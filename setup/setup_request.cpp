@@ -26,8 +26,9 @@ bool Run(HWND parent, uint32_t request, const char *driver, const char *attribut
 
   RequestKind kind = ClassifyRequest(request);
   FillAbsentAttributes(kind == kRequestAdd, parsed.supplied);
-  bool dialog = kind != kRequestRemove && parent != nullptr;
-  if (dialog) ShowSetupDialog();
+  // A dialog that could not be created leaves the request as one without a
+  // dialog: an empty name is then a missing name, not a Cancel.
+  bool dialog = kind != kRequestRemove && parent != nullptr && ShowSetupDialog();
 
   StoreOutcome out = StoreDataSource(request, dialog);
   // Posted last: the installer's other calls clear its error queue.

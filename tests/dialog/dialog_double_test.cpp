@@ -106,6 +106,25 @@ TEST_F(DialogWithDouble, ARefusedNameNeverReachesWriteDsnToIni) {
   EXPECT_FALSE(Stored(name));
 }
 
+// Names the installer itself would take ("a/b") or that would make it wipe
+// its list ("ODBC Data Sources") never reach it: storage could not store
+// them afterwards, and the list would already be gone.
+TEST_F(DialogWithDouble, NamesStorageRefusesAreNeverRegistered) {
+  const std::string names[] = {"a/b-" + UniqueName("slash"), "ODBC Data Sources", "odbc DATA sources"};
+  for (const std::string &name : names) {
+    SCOPED_TRACE(name);
+    odbcdouble::Reset(state);
+    RunDialog(1, List(name), [&](Ui &ui) {
+      ui.Click(IDOK);
+      EXPECT_EQ(kInvalidText, Message(ui));
+      EXPECT_TRUE(ui.Open());
+      ui.Click(IDCANCEL);
+    });
+    EXPECT_TRUE(Calls("SQLWriteDSNToIni").empty());
+  }
+  RemoveDataSource(names[0]);
+}
+
 TEST_F(DialogWithDouble, AFailedWriteDsnToIniIsTheInvalidNameMessage) {
   DataSource cleanup(UniqueName("wfail"), false);
   state->fail[odbcdouble::kWriteDSNToIni] = true;

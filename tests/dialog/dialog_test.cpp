@@ -759,4 +759,17 @@ TEST(NoDisplay, ConfigDsnGoesOnWithoutTheDialog) {
   EXPECT_FALSE(Registered(cleanup.name())) << "only the dialog registers the name";
 }
 
+// Without a display there is no dialog to cancel: a request that names no
+// data source is a request without a name, and fails.
+TEST(NoDisplay, NoNameWithoutTheDialogIsAFailureNotACancel) {
+  if (HasDisplay()) GTEST_SKIP() << "runs without an X display";
+  // No window can be made here; ConfigDSN never uses the parent handle
+  // itself, so any non-zero value asks for the dialog.
+  typedef BOOL(__stdcall * ConfigFn)(HWND, UINT, LPCSTR, LPCSTR);
+  auto configDsn = reinterpret_cast<ConfigFn>(reinterpret_cast<void *>(testlib::KvdrmProc("ConfigDSN")));
+  ASSERT_NE(nullptr, configDsn);
+  HWND parent = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
+  EXPECT_EQ(FALSE, configDsn(parent, kAdd, Driver().c_str(), Attributes({"Description=nameless"}).c_str()));
+}
+
 }  // namespace

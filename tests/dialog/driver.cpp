@@ -322,11 +322,14 @@ BOOL RunDialog(WORD request, const std::string &attributes, const std::function<
       EnumThreadWindows(ui.uiThread, CloseOne, 0);
     }
   });
-  BOOL result = configDsn(ui.host, request, Driver().c_str(), attributes.c_str());
+  // Without a display no host window can be made; ConfigDSN never uses the
+  // parent handle itself, so a made-up one still asks for the dialog.
+  HWND parent = ui.host ? ui.host : reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
+  BOOL result = configDsn(parent, request, Driver().c_str(), attributes.c_str());
   SetEvent(returned);
   driver.join();
   CloseHandle(returned);
-  DestroyWindow(ui.host);
+  if (ui.host) DestroyWindow(ui.host);
   // Nothing of this request may linger in the thread's queue.
   g_lastQuit = -1;
   MSG m;

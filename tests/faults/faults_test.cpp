@@ -39,10 +39,11 @@ struct Script {
 }  // namespace
 
 namespace kvdrm {
-void ShowSetupDialog() {
-  if (g_script.renameTo.empty()) return;
+bool ShowSetupDialog() {
+  if (g_script.renameTo.empty()) return true;
   g_attributes.values[kAttrDsn] = g_script.renameTo;
   SetListed(HKEY_CURRENT_USER, g_script.renameTo);
+  return true;
 }
 }  // namespace kvdrm
 

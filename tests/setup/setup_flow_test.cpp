@@ -30,12 +30,13 @@ struct Script {
 }  // namespace
 
 namespace kvdrm {
-void ShowSetupDialog() {
+bool ShowSetupDialog() {
   ++g_script.shown;
   for (int i = 1; i <= kAttributeCount; ++i) g_script.seen[i] = g_attributes.values[i];
   g_script.seenInitial = g_attributes.initialName;
   g_script.seenDriver = g_attributes.driver ? g_attributes.driver : "<null>";
   if (g_script.rename) g_attributes.values[kAttrDsn] = g_script.newName;
+  return true;
 }
 }  // namespace kvdrm
 
