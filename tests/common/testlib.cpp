@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include <vector>
+
 #include <gtest/gtest.h>
 
 namespace testlib {
@@ -48,6 +50,24 @@ void ScopedKey::SetString(const char *value, const std::string &text) {
 
 void ScopedKey::SetRaw(const char *value, DWORD type, const void *data, DWORD size) {
   ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key_, value, 0, type, static_cast<const BYTE *>(data), size));
+}
+
+LONG SetEveryoneAccess(HKEY key, DWORD access) {
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID everyone = nullptr;
+  if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone))
+    return static_cast<LONG>(GetLastError());
+  std::vector<BYTE> aclBuf(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(everyone));
+  PACL acl = reinterpret_cast<PACL>(aclBuf.data());
+  SECURITY_DESCRIPTOR sd;
+  LONG rc = ERROR_INVALID_ACL;
+  if (InitializeAcl(acl, static_cast<DWORD>(aclBuf.size()), ACL_REVISION) &&
+      AddAccessAllowedAce(acl, ACL_REVISION, access, everyone) &&
+      InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) && SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE) &&
+      SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+    rc = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd);
+  FreeSid(everyone);
+  return rc;
 }
 
 bool KeyExists(HKEY root, const std::string &path, REGSAM view) {

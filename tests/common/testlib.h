@@ -39,6 +39,11 @@ class ScopedKey {
 
 std::string DataSourcePath(const std::string &name);  // Software\ODBC\ODBC.INI\<name>
 
+// Replaces the key's DACL by one (protected from inheritance) that grants
+// Everyone `access` and nothing more: the way to make a key that opens for
+// reading but not with KEY_ALL_ACCESS. The handle needs WRITE_DAC.
+LONG SetEveryoneAccess(HKEY key, DWORD access);
+
 // True when a key exists (opens for reading) in the given view.
 bool KeyExists(HKEY root, const std::string &path, REGSAM view = 0);
 

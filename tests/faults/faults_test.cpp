@@ -9,7 +9,6 @@
 // and after), and a request that cannot finish keeps the old data source.
 #include <windows.h>
 
-#include <aclapi.h>
 
 #include <string>
 #include <vector>
@@ -238,23 +237,8 @@ struct LockedKey {
     saved.resize(size);
     if (RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, saved.data(), &size) != ERROR_SUCCESS) saved.clear();
 
-    EXPLICIT_ACCESS_A ea{};
-    ea.grfAccessPermissions = KEY_READ | DELETE | WRITE_DAC | READ_CONTROL;
-    ea.grfAccessMode = SET_ACCESS;
-    ea.grfInheritance = NO_INHERITANCE;
-    ea.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
-    ea.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    char everyone[] = "EVERYONE";
-    ea.Trustee.ptstrName = everyone;
-    PACL acl = nullptr;
-    if (SetEntriesInAclA(1, &ea, nullptr, &acl) != ERROR_SUCCESS) return;
-    SECURITY_DESCRIPTOR sd;
-    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
-    SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
     // RegSetKeySecurity changes this key only; existing subkeys keep theirs.
-    locked = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd) == ERROR_SUCCESS;
-    LocalFree(acl);
+    locked = testlib::SetEveryoneAccess(key, KEY_READ | DELETE | WRITE_DAC | READ_CONTROL) == ERROR_SUCCESS;
   }
   ~LockedKey() {
     if (!key) return;

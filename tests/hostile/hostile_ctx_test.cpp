@@ -3,7 +3,6 @@
 // under an open handle, a value rewritten while it is read, a key that
 // opens for reading only. For each: what ReadRegString yields, which
 // manager a session then loads, and that no handle or heap is left behind.
-#include <aclapi.h>
 #include <string.h>
 
 #include <atomic>
@@ -258,20 +257,7 @@ TEST_F(HostileCtx, KeyThatOpensForReadingOnly) {
     user.SetString("CTX", ManagerDir("ok") + "KOLVARD.CTX");
 
     // Everyone: read, and delete so that the test can remove the key.
-    EXPLICIT_ACCESS_A ea{};
-    ea.grfAccessPermissions = KEY_READ | DELETE;
-    ea.grfAccessMode = SET_ACCESS;
-    ea.grfInheritance = NO_INHERITANCE;
-    ea.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
-    ea.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    char everyone[] = "EVERYONE";
-    ea.Trustee.ptstrName = everyone;
-    PACL acl = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, SetEntriesInAclA(1, &ea, nullptr, &acl));
-    DWORD rc = SetSecurityInfo(user.get(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                               nullptr, nullptr, acl, nullptr);
-    LocalFree(acl);
-    ASSERT_EQ(ERROR_SUCCESS, rc);
+    ASSERT_EQ(ERROR_SUCCESS, testlib::SetEveryoneAccess(user.get(), KEY_READ | DELETE));
 
     HKEY k = nullptr;
     LONG full = RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &k);

@@ -1,6 +1,5 @@
 // How a session finds its data source key: HKEY_CURRENT_USER before
 // HKEY_LOCAL_MACHINE, full access or nothing, and the empty name.
-#include <aclapi.h>
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -68,17 +67,7 @@ TEST(Lookup, KeyThatOpensOnlyForReadingCountsAsAbsent) {
   lm.SetString("CTX", ManagerDir("ok") + "KOLVARD.CTX");
 
   // Everyone may read the key and change its DACL back; nobody may write.
-  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-  PSID everyone = nullptr;
-  ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
-  std::vector<BYTE> aclBuf(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(everyone));
-  PACL acl = reinterpret_cast<PACL>(aclBuf.data());
-  ASSERT_TRUE(InitializeAcl(acl, static_cast<DWORD>(aclBuf.size()), ACL_REVISION));
-  ASSERT_TRUE(AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ | WRITE_DAC | DELETE, everyone));
-  SECURITY_DESCRIPTOR sd;
-  ASSERT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
-  ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE));
-  ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(lm.get(), DACL_SECURITY_INFORMATION, &sd));
+  ASSERT_EQ(ERROR_SUCCESS, testlib::SetEveryoneAccess(lm.get(), KEY_READ | WRITE_DAC | DELETE));
 
   HKEY probe;
   bool readable = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &probe) == ERROR_SUCCESS;
@@ -95,7 +84,6 @@ TEST(Lookup, KeyThatOpensOnlyForReadingCountsAsAbsent) {
   InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
   SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);
   EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(lm.get(), DACL_SECURITY_INFORMATION, &open));
-  FreeSid(everyone);
 
   ASSERT_TRUE(readable) << "the read-only key should still open for reading";
   if (fullAccess) GTEST_SKIP() << "this platform grants full access despite a read-only DACL";
