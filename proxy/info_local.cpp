@@ -27,8 +27,9 @@ int32_t LocalInfo(int32_t code, void *answer, int32_t size, int32_t *length) {
     case 6:
       return kStatusNoSession;
     case 135: case 136: case 137:
-      // The 32-bit zero answer is already there from the fill, which never
-      // reaches past the stated size.
+      // A 32-bit zero, whatever size the caller stated: these codes are
+      // always asked with room for it.
+      if (buf) memset(buf, 0, 4);
       if (length) *length = 4;
       return kStatusOk;
     default:

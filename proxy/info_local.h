@@ -9,7 +9,8 @@ constexpr uint32_t kNoSession = 0xFFFFFFFFu;
 constexpr char kDriverFileName[] = "KVODBC.DLL";
 
 // Fills answer[0..size) with zeros, then answers `code`. Never writes past
-// `size` bytes; a null answer or length is not dereferenced.
+// `size` bytes, except the 4-byte answer of codes 135 to 137; a null answer
+// or length is not dereferenced.
 int32_t LocalInfo(int32_t code, void *answer, int32_t size, int32_t *length);
 
 }  // namespace kvdrm

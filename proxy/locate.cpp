@@ -1,6 +1,6 @@
 #include "proxy/locate.h"
 
-#include "proxy/ctx_path.h"
+#include "registry/dbcs.h"
 #include "registry/registry.h"
 
 namespace kvdrm {
@@ -15,15 +15,15 @@ void LookupManager(const char *dataSource, ManagerLookup &out) {
   out.ctx.clear();
   for (int i = 0; i < 2; ++i) {
     RegKey key;
-    // A key that does not open with full access, for whatever reason,
-    // counts as absent and the next root is tried.
-    if (RegOpenKeyExA(kRegistryRoots[i], path.c_str(), 0, KEY_ALL_ACCESS, key.out()) != ERROR_SUCCESS)
+    // Reading is all a session does: a standard user's system data source
+    // opens for reading only. A key that does not open counts as absent.
+    if (RegOpenKeyExA(kRegistryRoots[i], path.c_str(), 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS)
       continue;
     out.root = i;
     ReadRegString(key.get(), "CTX", out.ctx);
     break;
   }
-  out.directory.assign(out.ctx, 0, ControlFileDirectoryLength(out.ctx.data(), out.ctx.size()));
+  out.directory.assign(out.ctx, 0, LastSeparator(out.ctx.data(), out.ctx.size(), AcpLeadByte).end);
   out.managerPath = out.directory + kManagerFile;
 }
 

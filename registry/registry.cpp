@@ -6,6 +6,8 @@ namespace kvdrm {
 
 const HKEY kRegistryRoots[2] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
 
+bool AcpLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
+
 void ReadRegString(HKEY key, const char *valueName, std::string &text) {
   // Most values (a control-file path) fit the first query, which saves the
   // second one: each query is a round trip to the registry. A REG_DWORD is
@@ -38,10 +40,10 @@ void ReadRegString(HKEY key, const char *valueName, std::string &text) {
   text.resize(RegTextLength(text.data(), got));
 }
 
-bool WriteRegString(HKEY key, const char *valueName, const std::string &text) {
-  if (!key) return false;
+LONG WriteRegString(HKEY key, const char *valueName, const std::string &text) {
+  if (!key) return ERROR_INVALID_HANDLE;
   return RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
-                        static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
+                        static_cast<DWORD>(text.size() + 1));
 }
 
 }  // namespace kvdrm

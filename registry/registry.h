@@ -4,19 +4,24 @@
 
 #include <string>
 
+#include "registry/dbcs.h"
+
 namespace kvdrm {
 
 // HKEY_CURRENT_USER first, HKEY_LOCAL_MACHINE second. Sessions search them
 // in this order; setup indexes them with "is the mode ODBC_SYSTEM_DSN".
 extern const HKEY kRegistryRoots[2];
 
+// Whether c leads a double-byte character in the ANSI code page.
+bool AcpLeadByte(unsigned char c);
+
 // Reads a REG_SZ value (or a REG_DWORD as signed decimal) into `text`.
 // Absent values and other types leave `text` as it was.
 void ReadRegString(HKEY key, const char *valueName, std::string &text);
 
-// Writes `text` as REG_SZ with its terminating NUL. False for a null key or
-// when the platform refuses the write.
-bool WriteRegString(HKEY key, const char *valueName, const std::string &text);
+// Writes `text` as REG_SZ with its terminating NUL. The registry's error:
+// ERROR_INVALID_HANDLE for a null key, ERROR_SUCCESS when written.
+LONG WriteRegString(HKEY key, const char *valueName, const std::string &text);
 
 // Closes the key it holds when it goes out of scope.
 class RegKey {

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "registry/registry.h"
 #include "setup/dialog_fields.h"
 #include "setup/trim_path.h"
 
@@ -49,14 +50,14 @@ void BrowseForFile(HWND dialog, int field) {
   std::string text;
   if (controlFile) {
     GetFieldText(dialog, field, text);
-    CopyBounded(file, BareFileName(text.c_str()));
+    CopyBounded(file, BareFileName(text.c_str(), AcpLeadByte));
   }
   record.lpstrFile = file;
   record.nMaxFile = kPathBuffer;
 
   GetFieldText(dialog, field, text);
   CopyBounded(startDir, text.c_str());
-  if (controlFile) TrimToDirectory(startDir);
+  if (controlFile) TrimToDirectory(startDir, AcpLeadByte);
   record.lpstrInitialDir = startDir;
 
   record.lpstrTitle = kSetupTitle;
@@ -64,7 +65,7 @@ void BrowseForFile(HWND dialog, int field) {
   if (controlFile) record.lpstrDefExt = "ctx";
 
   if (!GetOpenFileNameA(&record)) return;
-  if (!controlFile) TrimToDirectory(file);
+  if (!controlFile) TrimToDirectory(file, AcpLeadByte);
   SetDlgItemTextA(dialog, FieldId(field), file);
 }
 

@@ -8,11 +8,13 @@
 
 #include <string>
 
+#include "registry/registry.h"
 #include "setup/attributes.h"
 #include "setup/browse.h"
 #include "setup/dialog_fields.h"
 #include "setup/dialog_template.h"
 #include "setup/module.h"
+#include "setup/storage.h"
 #include "setup/storage_plan.h"
 
 namespace kvdrm {
@@ -23,6 +25,9 @@ namespace {
 
 // Lives from before the dialog to after its loop; every control uses it.
 HFONT g_dialogFont = nullptr;
+// The dialog while its loop runs: that loop dispatches every message of the
+// caller's thread, so another request can arrive in the middle of this one.
+HWND g_openDialog = nullptr;
 
 const char *const kFieldLabels[kAttributeCount + 1] = {nullptr, "Data Source &Name", "&Description",
                                                         "Data D&irectory", "&CTX File"};
@@ -102,10 +107,18 @@ void Accept(HWND dialog) {
     return;
   }
   const char *driver = g_attributes.driver ? g_attributes.driver : "";
-  // The installer accepts "a/b" and "ODBC Data Sources", and registering
-  // the latter would wipe its list of data sources: storage refuses such
-  // names, so they are refused here before the installer is asked.
-  if (!IsStorableName(name) || !SQLValidDSN(name.c_str()) || !SQLWriteDSNToIni(name.c_str(), driver)) {
+  // The installer accepts "ODBC Data Sources", and registering it would
+  // wipe its list of data sources: storage refuses such names, so they are
+  // refused here before the installer is asked.
+  if (!IsStorableName(name, AcpLeadByte) || !SQLValidDSN(name.c_str())) {
+    ShowError(kInvalidName);
+    return;
+  }
+  // Registering the name replaces its key's values with a bare "Driver".
+  // When storage cannot write them again (a standard user and a system
+  // data source, say), the installer is not asked: the dialog closes and
+  // storage reports why, with the data source as it was.
+  if (CanStoreDataSource(name) && !SQLWriteDSNToIni(name.c_str(), driver)) {
     ShowError(kInvalidName);
     return;
   }
@@ -190,6 +203,8 @@ int GetFieldText(HWND dialog, int field, std::string &out) {
   return n;
 }
 
+HWND OpenSetupDialog() { return g_openDialog; }
+
 bool ShowSetupDialog() {
   g_dialogFont = CreateFontA(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                              CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_SWISS | DEFAULT_PITCH, "MS Sans Serif");
@@ -200,6 +215,7 @@ bool ShowSetupDialog() {
   HWND dialog = CreateDialogIndirectParamA(g_module, reinterpret_cast<LPCDLGTEMPLATEA>(dialogTemplate), nullptr,
                                            SetupDialogProc, 0);
   if (dialog) {
+    g_openDialog = dialog;
     SendMessageA(dialog, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(kSetupTitle));
     MSG msg;
     BOOL got;
@@ -220,6 +236,7 @@ bool ShowSetupDialog() {
       if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
     }
   }
+  g_openDialog = nullptr;
   DeleteObject(g_dialogFont);
   g_dialogFont = nullptr;
   return dialog != nullptr;

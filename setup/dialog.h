@@ -4,9 +4,13 @@
 // (no display). OK leaves the four field texts in values[1..4]; Cancel
 // leaves values[1] empty.
 #pragma once
+#include <windows.h>
 
 namespace kvdrm {
 
 bool ShowSetupDialog();
+
+// The setup dialog whose loop is running on this thread, or null.
+HWND OpenSetupDialog();
 
 }  // namespace kvdrm

@@ -39,6 +39,13 @@ bool Run(HWND parent, uint32_t request, const char *driver, const char *attribut
 }  // namespace
 
 bool RunSetupRequest(HWND parent, uint32_t request, const char *driver, const char *attributes) {
+  // One request at a time: a request that arrives through an open setup
+  // dialog's message loop would overwrite the state of the one in progress.
+  if (HWND open = OpenSetupDialog()) {
+    SetForegroundWindow(open);
+    SQLPostInstallerError(ODBC_ERROR_REQUEST_FAILED, "A setup dialog of this driver is already open");
+    return false;
+  }
   bool ok = false;
   try {
     ok = Run(parent, request, driver, attributes);

@@ -21,14 +21,16 @@ const char kOdbcIni[] = "Software\\ODBC\\ODBC.INI";
 const char kDataSourceList[] = "Software\\ODBC\\ODBC.INI\\ODBC Data Sources";
 const char kDriverKeys[] = "Software\\ODBC\\ODBCINST.INI\\";
 
-// The driver's registration must open with the pass's mask; nothing is read
-// from it. An empty description would name the whole ODBCINST.INI key.
+// The driver's registration must open for reading in the pass's view;
+// nothing is read from it. Reading is all a standard user may do there.
+// An empty description would name the whole ODBCINST.INI key.
 bool DriverRegistered(REGSAM access) {
   const char *driver = g_attributes.driver;
   if (!driver || !*driver) return false;
   RegKey key;
   std::string path = std::string(kDriverKeys) + driver;
-  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, key.out()) == ERROR_SUCCESS;
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE | (access & KEY_WOW64_64KEY),
+                       key.out()) == ERROR_SUCCESS;
 }
 
 // Whether two data source names name the same registry key: the registry
@@ -49,14 +51,13 @@ bool SameRegistryName(const std::string &x, const std::string &y) {
 
 // Creates (or opens) the data source key of `name` with the pass's mask and
 // closes it again: the check that a rename can write before it removes.
-bool ProbeDataSourceKey(HKEY root, REGSAM access, const std::string &name, bool *created) {
+LONG ProbeDataSourceKey(HKEY root, REGSAM access, const std::string &name, bool *created) {
   RegKey key;
   DWORD disposition = 0;
   std::string path = std::string(kOdbcIni) + "\\" + name;
-  if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, access, nullptr, key.out(), &disposition) != ERROR_SUCCESS)
-    return false;
-  *created = disposition == REG_CREATED_NEW_KEY;
-  return true;
+  LONG rc = RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, access, nullptr, key.out(), &disposition);
+  *created = rc == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY;
+  return rc;
 }
 
 // Takes back a key that ProbeDataSourceKey made when the rename went no
@@ -69,58 +70,71 @@ void DeleteNewDataSourceKey(HKEY root, REGSAM access, const std::string &name) {
 
 }  // namespace
 
-bool RemoveDataSourceEntries(HKEY root, REGSAM access, const std::string &name, WORD mode, bool keepListValue) {
+bool CanStoreDataSource(const std::string &name) {
+  WORD mode = ODBC_BOTH_DSN;
+  if (!SQLGetConfigMode(&mode)) return false;
+  HKEY root = kRegistryRoots[RootIndexForMode(mode)];
+  for (REGSAM access : kPassAccess) {
+    bool created = false;
+    if (!DriverRegistered(access) || ProbeDataSourceKey(root, access, name, &created) != ERROR_SUCCESS) continue;
+    if (created) DeleteNewDataSourceKey(root, access, name);
+    return true;
+  }
+  return false;
+}
+
+LONG RemoveDataSourceEntries(HKEY root, REGSAM access, const std::string &name, WORD mode, bool keepListValue) {
   // The key goes first: when it cannot be deleted, the list entry and the
   // file data source stay too, so that no half of a data source is left.
   // A key that is not there (or whose name no key can have) is gone.
   RegKey list;
-  bool gone = false;
-  if (RegOpenKeyExA(root, kOdbcIni, 0, access, list.out()) == ERROR_SUCCESS)
-    gone = RegDeleteKeyA(list.get(), name.c_str()) == ERROR_SUCCESS;
-  if (!gone) {
-    RegKey probe;
-    LONG rc = RegOpenKeyExA(root, (std::string(kOdbcIni) + "\\" + name).c_str(), 0,
-                            KEY_READ | (access & KEY_WOW64_64KEY), probe.out());
-    gone = rc != ERROR_SUCCESS && rc != ERROR_ACCESS_DENIED;
-  }
+  LONG rc = RegOpenKeyExA(root, kOdbcIni, 0, access, list.out());
+  if (rc == ERROR_SUCCESS) rc = RegDeleteKeyA(list.get(), name.c_str());
   list.Close();
-  if (!gone) return false;
+  if (rc != ERROR_SUCCESS) {
+    RegKey probe;
+    LONG exists = RegOpenKeyExA(root, (std::string(kOdbcIni) + "\\" + name).c_str(), 0,
+                                KEY_READ | (access & KEY_WOW64_64KEY), probe.out());
+    if (exists == ERROR_SUCCESS || exists == ERROR_ACCESS_DENIED) return rc;
+  }
 
   SQLSetConfigMode(ODBC_BOTH_DSN);
   std::string directory = ReadProfileValue("ODBC File DSN", "DefaultDSNDir");
   SQLSetConfigMode(mode);
-  if (!directory.empty()) DeleteFileA((directory + "\\" + name + ".DSN").c_str());
+  if (!directory.empty() && HasFileDataSource(name)) DeleteFileA((directory + "\\" + name + ".DSN").c_str());
 
   RegKey names;
   if (!keepListValue && RegOpenKeyExA(root, kDataSourceList, 0, access, names.out()) == ERROR_SUCCESS)
     RegDeleteValueA(names.get(), name.c_str());
-  return true;
+  return ERROR_SUCCESS;
 }
 
-bool WriteDataSourceEntries(HKEY root, REGSAM access) {
+LONG WriteDataSourceEntries(HKEY root, REGSAM access) {
   const AttributeSet &a = g_attributes;
   const std::string &name = a.values[kAttrDsn];
-  bool written = false;
   RegKey key;
   std::string path = std::string(kOdbcIni) + "\\" + name;
-  if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, access, nullptr, key.out(), nullptr) == ERROR_SUCCESS) {
+  LONG rc = RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, access, nullptr, key.out(), nullptr);
+  if (rc == ERROR_SUCCESS) {
     // A failed value does not stop the later ones.
-    written = true;
-    written &= WriteRegString(key.get(), "Description", a.values[kAttrDescription]);
-    written &= WriteRegString(key.get(), "DBQ", a.values[kAttrDbq]);
-    written &= WriteRegString(key.get(), "CTX", a.values[kAttrCtx]);
-    written &= WriteRegString(key.get(), "Driver", a.driver ? a.driver : "");
+    const char *const names[4] = {"Description", "DBQ", "CTX", "Driver"};
+    const std::string texts[4] = {a.values[kAttrDescription], a.values[kAttrDbq], a.values[kAttrCtx],
+                                  a.driver ? a.driver : ""};
+    for (int i = 0; i < 4; ++i) {
+      LONG v = WriteRegString(key.get(), names[i], texts[i]);
+      if (rc == ERROR_SUCCESS) rc = v;
+    }
   }
   key.Close();
   // The installer places the file; its result is not ours to judge (some
   // installers implement no file data sources at all).
-  SQLWriteFileDSN(name.c_str(), "ODBC", "DSN", name.c_str());
-  return written;
+  if (HasFileDataSource(name)) SQLWriteFileDSN(name.c_str(), "ODBC", "DSN", name.c_str());
+  return rc;
 }
 
 StoreOutcome StoreDataSource(uint32_t request, bool dialogShown) {
   const AttributeSet &a = g_attributes;
-  StoragePlan plan = PlanStorage(request, a.initialName, a.values[kAttrDsn], dialogShown);
+  StoragePlan plan = PlanStorage(request, a.initialName, a.values[kAttrDsn], dialogShown, AcpLeadByte);
   PassResult results[2];
   if (!plan.act) return JudgePasses(plan, results);
 
@@ -135,10 +149,12 @@ StoreOutcome StoreDataSource(uint32_t request, bool dialogShown) {
   HKEY root = kRegistryRoots[RootIndexForMode(mode)];
   for (int pass = 0; pass < 2; ++pass) {
     REGSAM access = kPassAccess[pass];
+    PassResult &r = results[pass];
     // Checked before anything is removed, so that a rename never deletes
-    // the old entries in a view where the new ones cannot be written.
-    if (!DriverRegistered(access)) continue;
-    results[pass].driverFound = true;
+    // the old entries in a view where the new ones cannot be written. A
+    // removal needs no driver.
+    r.driverFound = DriverRegistered(access);
+    if (plan.write && !r.driverFound) continue;
     if (plan.removeInitial) {
       const std::string &name = a.values[kAttrDsn];
       // A rename in letter case only: registry value names do not tell case
@@ -146,18 +162,23 @@ StoreOutcome StoreDataSource(uint32_t request, bool dialogShown) {
       // made for the new name, and stays. Key and file are made anew.
       bool caseOnly = plan.write && SameRegistryName(a.initialName, name);
       bool created = false;
-      if (plan.write && !ProbeDataSourceKey(root, access, name, &created)) {
-        // The old entries go only where the new key can be made.
-        results[pass].removeFailed = true;
-        continue;
+      LONG rc = plan.write ? ProbeDataSourceKey(root, access, name, &created) : ERROR_SUCCESS;
+      // The old entries go only where the new key can be made.
+      if (rc == ERROR_SUCCESS) {
+        rc = RemoveDataSourceEntries(root, access, a.initialName, mode, caseOnly);
+        if (rc != ERROR_SUCCESS && created) DeleteNewDataSourceKey(root, access, name);
       }
-      if (!RemoveDataSourceEntries(root, access, a.initialName, mode, caseOnly)) {
-        if (created) DeleteNewDataSourceKey(root, access, name);
-        results[pass].removeFailed = true;
+      if (rc != ERROR_SUCCESS) {
+        r.removeFailed = true;
+        r.denied = rc == ERROR_ACCESS_DENIED;
         continue;
       }
     }
-    if (plan.write) results[pass].written = WriteDataSourceEntries(root, access);
+    if (plan.write) {
+      LONG rc = WriteDataSourceEntries(root, access);
+      r.written = rc == ERROR_SUCCESS;
+      r.denied = rc == ERROR_ACCESS_DENIED;
+    }
   }
   return JudgePasses(plan, results);
 }

@@ -15,22 +15,32 @@ RequestKind ClassifyRequest(uint32_t request) {
 
 int RootIndexForMode(uint16_t mode) { return mode == kModeSystem ? 1 : 0; }
 
-bool IsStorableName(const std::string &name) {
-  if (name.find_first_of("\\/") != std::string::npos) return false;
-  static const char kList[] = "ODBC Data Sources";
-  if (name.size() != sizeof kList - 1) return true;
-  for (size_t i = 0; i < name.size(); ++i) {
-    char c = name[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    char k = kList[i];
-    if (k >= 'a' && k <= 'z') k = static_cast<char>(k - 'a' + 'A');
-    if (c != k) return true;
+namespace {
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Whether `name` is the ASCII text `reserved` in any letter case. A
+// double-byte character matches no ASCII letter, even when its trail byte
+// is one.
+bool IsReservedName(const std::string &name, const char *reserved, LeadByteTest isLead) {
+  size_t i = 0;
+  for (; i < name.size() && reserved[i]; ++i) {
+    if (isLead(static_cast<unsigned char>(name[i])) || Upper(name[i]) != Upper(reserved[i])) return false;
   }
-  return false;
+  return i == name.size() && !reserved[i];
 }
 
+}  // namespace
+
+bool IsStorableName(const std::string &name, LeadByteTest isLead) {
+  return !HasBackslash(name.data(), name.size(), isLead) && !IsReservedName(name, "ODBC Data Sources", isLead) &&
+         !IsReservedName(name, "ODBC File DSN", isLead);
+}
+
+bool HasFileDataSource(const std::string &name) { return name.find('/') == std::string::npos; }
+
 StoragePlan PlanStorage(uint32_t request, const std::string &initialName, const std::string &name,
-                        bool dialogShown) {
+                        bool dialogShown, LeadByteTest isLead) {
   RequestKind kind = ClassifyRequest(request);
   StoragePlan plan;
   if (name.empty()) {
@@ -47,7 +57,7 @@ StoragePlan PlanStorage(uint32_t request, const std::string &initialName, const 
   // data source being added, even when the dialog replaced it.
   plan.removeInitial = !initialName.empty() &&
                        (kind == kRequestRemove || (kind == kRequestConfigure && name != initialName));
-  if (!IsStorableName(name) || (plan.removeInitial && !IsStorableName(initialName))) {
+  if (!IsStorableName(name, isLead) || (plan.removeInitial && !IsStorableName(initialName, isLead))) {
     plan.write = plan.removeInitial = false;
     plan.error = kErrorInvalidName;
     plan.message = "Invalid data source name";
@@ -65,18 +75,19 @@ StoreOutcome JudgePasses(const StoragePlan &plan, const PassResult results[2]) {
     out.message = plan.message;
     return out;
   }
-  if (!results[0].driverFound && !results[1].driverFound) {
+  const bool denied = results[0].denied || results[1].denied;
+  if (plan.write && !results[0].driverFound && !results[1].driverFound) {
     out.ok = false;
     out.error = kErrorComponentNotFound;
     out.message = "Driver not registered";
   } else if (results[0].removeFailed || results[1].removeFailed) {
     out.ok = false;
     out.error = kErrorRequestFailed;
-    out.message = "Could not remove the data source";
+    out.message = denied ? "Could not remove the data source: access denied" : "Could not remove the data source";
   } else if (plan.write && !results[0].written && !results[1].written) {
     out.ok = false;
     out.error = kErrorRequestFailed;
-    out.message = "Could not write the data source";
+    out.message = denied ? "Could not write the data source: access denied" : "Could not write the data source";
   }
   return out;
 }

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "registry/dbcs.h"
+
 namespace kvdrm {
 
 enum RequestKind { kRequestAdd, kRequestConfigure, kRequestRemove };
@@ -29,11 +31,16 @@ int RootIndexForMode(uint16_t mode);
 // the 64-bit registry view (KEY_WOW64_64KEY).
 constexpr uint32_t kPassAccess[2] = {0xF003F, 0xF003F | 0x0100};
 
-// False for a name that would reach beyond its own key and file: one with
-// '\' or '/' (nested keys; a file path outside the file data source
-// directory) or "ODBC Data Sources" in any letter case (the list of all
-// data sources). Every other name is stored as it is.
-bool IsStorableName(const std::string &name);
+// False for a name that would reach beyond its own key: one with a '\\'
+// character (nested keys), or the installer's own sections "ODBC Data
+// Sources" (the list of all data sources) and "ODBC File DSN" (its
+// settings) in any letter case. Every other name is stored as it is.
+bool IsStorableName(const std::string &name, LeadByteTest isLead);
+
+// Whether the name has a file data source: a '/' would reach into a
+// subfolder of the file data source directory, so such a name has none
+// (its registry key is an ordinary one).
+bool HasFileDataSource(const std::string &name);
 
 // The decision for one request, the same in both passes.
 struct StoragePlan {
@@ -48,7 +55,7 @@ struct StoragePlan {
 // gave; name: values[1] after the dialog, if any; dialogShown: whether the
 // dialog ran (an empty name then means Cancel).
 StoragePlan PlanStorage(uint32_t request, const std::string &initialName, const std::string &name,
-                        bool dialogShown);
+                        bool dialogShown, LeadByteTest isLead);
 
 // What one pass managed: the driver's key opened in that pass's view, and
 // the data source key was created with its four values. removeFailed: the
@@ -59,6 +66,7 @@ struct PassResult {
   bool driverFound = false;
   bool written = false;
   bool removeFailed = false;
+  bool denied = false;  // what failed was refused for want of access
 };
 
 struct StoreOutcome {
@@ -67,10 +75,11 @@ struct StoreOutcome {
   const char *message = "";
 };
 
-// Success when at least one pass found the driver and, for a write, at least
-// one pass wrote the key: on 64-bit Windows a 32-bit driver is registered in
-// one view only, so one failed pass is normal. A removal that failed where
-// the driver was found is a failure.
+// A write succeeds when at least one pass found the driver and wrote the
+// key: on 64-bit Windows a 32-bit driver is registered in one view only, so
+// one failed pass is normal. A removal needs no driver; a removal that could
+// not finish in either pass is a failure. The message says "access denied"
+// when that was the cause.
 StoreOutcome JudgePasses(const StoragePlan &plan, const PassResult results[2]);
 
 }  // namespace kvdrm

@@ -4,22 +4,15 @@
 
 namespace kvdrm {
 
-namespace {
-bool IsSeparator(char c) { return c == ':' || c == '\\'; }
-}  // namespace
-
-void TrimToDirectory(char *path) {
-  size_t k = strlen(path);
-  while (k > 0 && !IsSeparator(path[k - 1])) --k;
-  if (k > 1 && path[k - 1] == '\\' && !IsSeparator(path[k - 2])) --k;
+void TrimToDirectory(char *path, LeadByteTest isLead) {
+  SeparatorScan last = LastSeparator(path, strlen(path), isLead);
+  size_t k = last.end;
+  if (k > 1 && path[k - 1] == '\\' && !last.afterSeparator) --k;
   path[k] = '\0';
 }
 
-const char *BareFileName(const char *path) {
-  const char *name = path;
-  for (const char *p = path; *p; ++p)
-    if (IsSeparator(*p)) name = p + 1;
-  return name;
+const char *BareFileName(const char *path, LeadByteTest isLead) {
+  return path + LastSeparator(path, strlen(path), isLead).end;
 }
 
 }  // namespace kvdrm

@@ -1,7 +1,7 @@
 // kvdrm-check: tells the people who support an installation, step by step
 // and in plain words, what a session of KVDRM.dll would find for a data
 // source, and why it would fail. It looks the manager up with the DLL's own
-// code (proxy/locate.cpp, proxy/ctx_path.cpp, registry/), so the two cannot
+// code (proxy/locate.cpp, registry/dbcs.cpp, registry/), so the two cannot
 // disagree.
 //
 //   kvdrm-check <data source>          exit 0 exactly when a session could begin

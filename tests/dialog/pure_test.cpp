@@ -11,9 +11,14 @@
 
 namespace {
 
+bool SingleByte(unsigned char) { return false; }
+// The lead bytes of code page 932.
+bool Cp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
 TEST(TrimToDirectory, Table) {
   struct Case {
     const char *path, *directory;
+    bool cp932 = false;
   } cases[] = {
       {"D:\\DATA\\MAIN.CTX", "D:\\DATA"},
       {"D:\\DATA\\SET1\\-control.dat", "D:\\DATA\\SET1"},
@@ -30,11 +35,17 @@ TEST(TrimToDirectory, Table) {
       {"D:\\DATA\\\\F.CTX", "D:\\DATA\\\\"},
       {"D:\\DATA", "D:\\"},
       {"A/B/C.CTX", ""},  // forward slashes are no separators here
+      // Code page 932: "\x95\x5C" is one character, its trail byte no '\\'.
+      {"D:\\\x95\x5C\\F.CTX", "D:\\\x95\x5C", true},
+      {"D:\\\x95\x5C", "D:\\", true},
+      {"D:\\\x95\x5C", "D:\\\x95", false},
+      {"\x83\x5C\\F.CTX", "\x83\x5C", true},
+      {"D:\\\x83\x5C\x83\x5C\\F.CTX", "D:\\\x83\x5C\x83\x5C", true},
   };
   for (const Case &c : cases) {
     char buffer[64];
     strcpy(buffer, c.path);
-    kvdrm::TrimToDirectory(buffer);
+    kvdrm::TrimToDirectory(buffer, c.cp932 ? Cp932Lead : SingleByte);
     EXPECT_STREQ(c.directory, buffer) << c.path;
   }
 }
@@ -42,19 +53,23 @@ TEST(TrimToDirectory, Table) {
 TEST(TrimToDirectory, LongPathStaysInItsBuffer) {
   std::string path = "C:\\" + std::string(250, 'd') + "\\F.CTX";
   std::string copy = path;
-  kvdrm::TrimToDirectory(&copy[0]);
+  kvdrm::TrimToDirectory(&copy[0], SingleByte);
   EXPECT_STREQ(path.substr(0, 253).c_str(), copy.c_str());
 }
 
 TEST(BareFileName, Table) {
   struct Case {
     const char *path, *name;
+    bool cp932 = false;
   } cases[] = {
       {"D:\\DATA\\MAIN.CTX", "MAIN.CTX"}, {"D:MAIN.CTX", "MAIN.CTX"}, {"MAIN.CTX", "MAIN.CTX"},
       {"D:\\DATA\\", ""},                 {"", ""},                   {"\\MAIN.CTX", "MAIN.CTX"},
       {"a:b\\c:d.ctx", "d.ctx"},
+      {"D:\\D\\\x95\x5C.CTX", "\x95\x5C.CTX", true},
+      {"D:\\D\\\x95\x5C.CTX", ".CTX", false},
   };
-  for (const Case &c : cases) EXPECT_STREQ(c.name, kvdrm::BareFileName(c.path)) << c.path;
+  for (const Case &c : cases)
+    EXPECT_STREQ(c.name, kvdrm::BareFileName(c.path, c.cp932 ? Cp932Lead : SingleByte)) << c.path;
 }
 
 TEST(DialogTemplate, SizeFromBaseUnits) {

@@ -38,6 +38,7 @@ struct Script {
 }  // namespace
 
 namespace kvdrm {
+HWND OpenSetupDialog() { return nullptr; }
 bool ShowSetupDialog() {
   if (g_script.renameTo.empty()) return true;
   g_attributes.values[kAttrDsn] = g_script.renameTo;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
-#include "proxy/ctx_path.h"
+#include "registry/dbcs.h"
 #include "tests/proxy/proxy_util.h"
 
 using namespace testlib;
@@ -15,7 +15,12 @@ struct CutRow {
   const char *path;
   size_t len;  // 0: strlen(path)
   const char *directory;
+  bool cp932 = false;  // cut as in code page 932 (else one byte a character)
 };
+
+bool SingleByte(unsigned char) { return false; }
+// The lead bytes of code page 932.
+bool Cp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 TEST(ControlFileDirectory, CutsAfterLastColonOrBackslash) {
   const CutRow rows[] = {
@@ -36,10 +41,18 @@ TEST(ControlFileDirectory, CutsAfterLastColonOrBackslash) {
       {"C:\\K\\L", 4, "C:\\"},
       {"C:\\K\\L\\", 6, "C:\\K\\"},
       {"ab\\c\0d", 6, "ab\\"},
+      // Code page 932: "\x95\x5C" and "\x83\x5C" are one character each.
+      {"C:\\\x95\x5C\\K.CTX", 0, "C:\\\x95\x5C\\", true},
+      {"C:\\D\\\x95\x5C.CTX", 0, "C:\\D\\", true},
+      {"C:\\D\\\x95\x5C.CTX", 0, "C:\\D\\\x95\x5C", false},
+      {"\x83\x5C\x83\x5C", 0, "", true},
+      {"a\\\x83", 0, "a\\", true},             // a lead byte at the end stands alone
+      {"a\\\x83\x5C", 4, "a\\", true},         // its trail byte lies past len
+      {"\x5C\x83\x5C:x", 0, "\x5C\x83\x5C:", true},
   };
   for (const CutRow &r : rows) {
     size_t len = r.len ? r.len : strlen(r.path);
-    size_t got = kvdrm::ControlFileDirectoryLength(r.path, len);
+    size_t got = kvdrm::LastSeparator(r.path, len, r.cp932 ? Cp932Lead : SingleByte).end;
     EXPECT_EQ(std::string(r.directory), std::string(r.path, got)) << "path " << r.path;
   }
 }

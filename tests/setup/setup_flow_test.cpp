@@ -30,6 +30,7 @@ struct Script {
 }  // namespace
 
 namespace kvdrm {
+HWND OpenSetupDialog() { return nullptr; }
 bool ShowSetupDialog() {
   ++g_script.shown;
   for (int i = 1; i <= kAttributeCount; ++i) g_script.seen[i] = g_attributes.values[i];

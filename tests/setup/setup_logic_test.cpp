@@ -11,6 +11,10 @@ using namespace kvdrm;
 
 namespace {
 
+bool SingleByte(unsigned char) { return false; }
+// The lead bytes of code page 932.
+bool Cp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
 // Free of windows.h, so that the native build can run the same table.
 std::string List(std::initializer_list<const char *> pairs) {
   std::string s;
@@ -124,18 +128,26 @@ TEST(FillAbsent, DefaultsForAddProfileOtherwise) {
   }
 }
 
-TEST(IsStorableName, SeparatorsAndTheListNameAreRefused) {
+TEST(IsStorableName, BackslashesAndTheInstallersSectionsAreRefused) {
   const struct {
     const char *name;
     bool ok;
+    bool cp932 = false;
   } cases[] = {
       {"Sales", true},           {"a b", true},           {"a=b", true},
       {"[x]", true},             {"a\\b", false},         {"\\", false},
-      {"..\\..\\x", false},      {"a/b", false},          {"ODBC Data Sources", false},
+      {"..\\..\\x", false},      {"a/b", true},           {"ODBC Data Sources", false},
       {"odbc data sources", false}, {"ODBC DATA SOURCES", false}, {"ODBC Data Source", true},
-      {"ODBC Data Sources2", true}, {" ODBC Data Sources", true},
+      {"ODBC Data Sources2", true}, {" ODBC Data Sources", true}, {"ODBC File DSN", false},
+      {"odbc file dsn", false},  {"ODBC File DSNs", true},
+      // Code page 932: "\x83\x5C" is one character; its trail byte is no '\\'.
+      {"Kv\x83\x5C", true, true},  {"Kv\x83\x5C", false, false}, {"Kv\x83\x5C\\x", false, true},
+      {"Kv\\\x83", false, true},  // a lead byte at the end stands alone
+      {"ODBC File DS\x83N", true, true},
   };
-  for (const auto &c : cases) EXPECT_EQ(c.ok, IsStorableName(c.name)) << c.name;
+  for (const auto &c : cases) EXPECT_EQ(c.ok, IsStorableName(c.name, c.cp932 ? Cp932Lead : SingleByte)) << c.name;
+  EXPECT_FALSE(HasFileDataSource("a/b"));
+  EXPECT_TRUE(HasFileDataSource("a b"));
 }
 
 TEST(PlanStorage, Table) {
@@ -166,7 +178,9 @@ TEST(PlanStorage, Table) {
       {"code 6 configures", 6, "A", "A", false, true, none, false, true},
       {"code 4 configures", 4, "A", "B", true, true, none, true, true},
       {"add a\\b", 1, "a\\b", "a\\b", false, false, bad, false, false},
-      {"add a/b", 1, "a/b", "a/b", false, false, bad, false, false},
+      {"add a/b", 1, "a/b", "a/b", false, true, none, false, true},
+      {"rename to a/b", 2, "a", "a/b", true, true, none, true, true},
+      {"add the settings name", 1, "odbc file dsn", "odbc file dsn", false, false, bad, false, false},
       {"add the list name", 1, "ODBC Data Sources", "ODBC Data Sources", false, false, bad, false, false},
       {"remove the list name", 3, "odbc data sources", "odbc data sources", false, false, bad, false, false},
       {"remove ..\\x", 3, "..\\x", "..\\x", false, false, bad, false, false},
@@ -176,7 +190,7 @@ TEST(PlanStorage, Table) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
-    StoragePlan p = PlanStorage(c.request, c.initial, c.name, c.dialog);
+    StoragePlan p = PlanStorage(c.request, c.initial, c.name, c.dialog, SingleByte);
     EXPECT_EQ(c.act, p.act);
     EXPECT_EQ(c.error, p.error);
     EXPECT_EQ(c.remove, p.removeInitial);
@@ -188,22 +202,39 @@ TEST(PlanStorage, Table) {
 }
 
 TEST(JudgePasses, OnePassIsEnough) {
-  StoragePlan write = PlanStorage(1, "A", "A", false), remove = PlanStorage(3, "A", "A", false);
+  StoragePlan write = PlanStorage(1, "A", "A", false, SingleByte);
+  StoragePlan remove = PlanStorage(3, "A", "A", false, SingleByte);
+  StoragePlan rename = PlanStorage(2, "A", "B", true, SingleByte);
+  ASSERT_TRUE(rename.act && rename.removeInitial && rename.write);
+  const char *const wrote = "", *const noWrite = "Could not write the data source",
+                    *const noRemove = "Could not remove the data source",
+                    *const noDriver = "Driver not registered";
   const struct {
     const char *what;
     const StoragePlan *plan;
     PassResult r0, r1;
     bool ok;
     int error;
+    const char *message;
   } cases[] = {
-      {"both passes wrote", &write, {true, true}, {true, true}, true, 0},
-      {"only the default view", &write, {true, true}, {false, false}, true, 0},
-      {"only the 64-bit view", &write, {false, false}, {true, true}, true, 0},
-      {"driver in neither view", &write, {false, false}, {false, false}, false, kErrorComponentNotFound},
-      {"key created nowhere", &write, {true, false}, {true, false}, false, kErrorRequestFailed},
-      {"key in one, driver in the other", &write, {true, false}, {false, false}, false, kErrorRequestFailed},
-      {"remove with the driver in one view", &remove, {false, false}, {true, false}, true, 0},
-      {"remove with the driver nowhere", &remove, {false, false}, {false, false}, false, kErrorComponentNotFound},
+      {"both passes wrote", &write, {true, true}, {true, true}, true, 0, wrote},
+      {"only the default view", &write, {true, true}, {false, false}, true, 0, wrote},
+      {"only the 64-bit view", &write, {false, false}, {true, true}, true, 0, wrote},
+      {"driver in neither view", &write, {false, false}, {false, false}, false, kErrorComponentNotFound, noDriver},
+      {"key created nowhere", &write, {true, false}, {true, false}, false, kErrorRequestFailed, noWrite},
+      {"key refused", &write, {true, false, false, true}, {false}, false, kErrorRequestFailed,
+       "Could not write the data source: access denied"},
+      {"key in one, driver in the other", &write, {true, false}, {false, false}, false, kErrorRequestFailed, noWrite},
+      {"remove with the driver in one view", &remove, {false, false}, {true, false}, true, 0, wrote},
+      {"remove with the driver nowhere", &remove, {false, false}, {false, false}, true, 0, wrote},
+      {"remove failed in one view", &remove, {true, false, false}, {false, false, true}, false, kErrorRequestFailed,
+       noRemove},
+      {"remove refused", &remove, {false, false, true, true}, {false}, false, kErrorRequestFailed,
+       "Could not remove the data source: access denied"},
+      {"rename in both views", &rename, {true, true}, {true, true}, true, 0, wrote},
+      {"rename kept A in one view", &rename, {true, false, true}, {true, true}, false, kErrorRequestFailed, noRemove},
+      {"rename kept A, driver only there", &rename, {true, false, true}, {false}, false, kErrorRequestFailed,
+       noRemove},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
@@ -211,11 +242,12 @@ TEST(JudgePasses, OnePassIsEnough) {
     StoreOutcome o = JudgePasses(*c.plan, r);
     EXPECT_EQ(c.ok, o.ok);
     EXPECT_EQ(c.error, o.error);
+    EXPECT_STREQ(c.message, o.message);
   }
   PassResult none[2];
-  StoreOutcome cancelled = JudgePasses(PlanStorage(1, "A", "", true), none);
+  StoreOutcome cancelled = JudgePasses(PlanStorage(1, "A", "", true, SingleByte), none);
   EXPECT_TRUE(cancelled.ok);
-  StoreOutcome unnamed = JudgePasses(PlanStorage(1, "", "", false), none);
+  StoreOutcome unnamed = JudgePasses(PlanStorage(1, "", "", false, SingleByte), none);
   EXPECT_FALSE(unnamed.ok);
   EXPECT_EQ(kErrorInvalidName, unnamed.error);
 }

@@ -12,6 +12,7 @@
 #include "setup/trim_path.h"
 
 namespace {
+bool SingleByte(unsigned char) { return false; }
 bool Sep(char c) { return c == ':' || c == '\\'; }
 }  // namespace
 
@@ -23,14 +24,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string original(path.get());  // up to the first NUL
   const size_t len = original.size();
 
-  const char *bare = kvdrm::BareFileName(path.get());
+  const char *bare = kvdrm::BareFileName(path.get(), SingleByte);
   if (bare < path.get() || bare > path.get() + len) abort();
   size_t b = static_cast<size_t>(bare - path.get());
   if (b > 0 && !Sep(original[b - 1])) abort();
   for (size_t i = b; i < len; ++i)
     if (Sep(original[i])) abort();
 
-  kvdrm::TrimToDirectory(path.get());
+  kvdrm::TrimToDirectory(path.get(), SingleByte);
   const size_t k = strlen(path.get());
   if (k > len || original.compare(0, k, path.get()) != 0) abort();
   // Past the last separator everything goes; the cut lands just after it

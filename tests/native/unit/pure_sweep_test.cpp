@@ -10,12 +10,14 @@
 
 #include <gtest/gtest.h>
 
-#include "proxy/ctx_path.h"
+#include "registry/dbcs.h"
 #include "proxy/info_local.h"
 #include "proxy/status.h"
 #include "registry/reg_text.h"
 
 namespace {
+
+bool SingleByte(unsigned char) { return false; }
 
 // The DWORD values where the decimal form changes width, both signs.
 std::vector<uint32_t> WidthEdges() {
@@ -65,10 +67,10 @@ TEST(ControlFileDirectory, CutsAfterTheLastSeparatorWherEverItStands) {
         p[at] = sep;
         std::unique_ptr<char[]> exact(new char[len]);
         memcpy(exact.get(), p.data(), len);
-        EXPECT_EQ(at + 1, kvdrm::ControlFileDirectoryLength(exact.get(), len)) << p;
+        EXPECT_EQ(at + 1, kvdrm::LastSeparator(exact.get(), len, SingleByte).end) << p;
         p[at] = '/';
         memcpy(exact.get(), p.data(), len);
-        EXPECT_EQ(0u, kvdrm::ControlFileDirectoryLength(exact.get(), len)) << p;
+        EXPECT_EQ(0u, kvdrm::LastSeparator(exact.get(), len, SingleByte).end) << p;
       }
     }
   }
