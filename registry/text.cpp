@@ -1,6 +1,6 @@
 #include "registry/text.h"
 
-#include <windows.h>
+#include <stdlib.h>
 #include <string.h>
 
 namespace kvdrm {
@@ -8,7 +8,7 @@ namespace kvdrm {
 bool TextSet(Text &t, const char *bytes, size_t n) {
   char *copy = nullptr;
   if (n) {
-    copy = static_cast<char *>(HeapAlloc(GetProcessHeap(), 0, n + 1));
+    copy = static_cast<char *>(malloc(n + 1));
     if (!copy) return false;
     memcpy(copy, bytes, n);
     copy[n] = '\0';
@@ -22,7 +22,7 @@ bool TextSet(Text &t, const char *bytes, size_t n) {
 bool TextSetZ(Text &t, const char *z) { return TextSet(t, z, z ? strlen(z) : 0); }
 
 void TextFree(Text &t) {
-  if (t.data) HeapFree(GetProcessHeap(), 0, t.data);
+  free(t.data);
   t.data = nullptr;
   t.length = 0;
 }

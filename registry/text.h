@@ -1,6 +1,7 @@
-// Counted texts on the process heap, for the few texts whose length the
+// Counted texts on the C runtime's heap, for the few texts whose length the
 // library does not choose (attribute values, registry values). Plain
-// records: no constructors, no destructors; the owner frees them.
+// records: no constructors, no destructors; the owner frees them. Pure code,
+// built natively too.
 #pragma once
 #include <stddef.h>
 
