@@ -68,7 +68,7 @@ TEST(WriteRegString, WritesTextWithItsNul) {
   ScopedKey key(HKEY_CURRENT_USER, DataSourcePath(UniqueName("write")));
   const std::string texts[] = {"", "abc", std::string(5000, 'w')};
   for (const std::string &t : texts) {
-    ASSERT_TRUE(kvdrm::WriteRegString(key.get(), "V", t));
+    ASSERT_EQ(ERROR_SUCCESS, kvdrm::WriteRegString(key.get(), "V", t));
     DWORD type = REG_NONE, size = 0;
     ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key.get(), "V", nullptr, &type, nullptr, &size));
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
@@ -80,13 +80,13 @@ TEST(WriteRegString, WritesTextWithItsNul) {
 }
 
 TEST(WriteRegString, NullKeyWritesNothing) {
-  EXPECT_FALSE(kvdrm::WriteRegString(nullptr, "CTX", "C:\\K\\"));
+  EXPECT_EQ(ERROR_INVALID_HANDLE, kvdrm::WriteRegString(nullptr, "CTX", "C:\\K\\"));
   // A key opened for reading only refuses the write.
   std::string path = DataSourcePath(UniqueName("ro"));
   ScopedKey key(HKEY_CURRENT_USER, path);
   HKEY ro;
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &ro));
-  EXPECT_FALSE(kvdrm::WriteRegString(ro, "CTX", "C:\\K\\"));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, kvdrm::WriteRegString(ro, "CTX", "C:\\K\\"));
   RegCloseKey(ro);
   EXPECT_NE(ERROR_SUCCESS, RegQueryValueExA(key.get(), "CTX", nullptr, nullptr, nullptr, nullptr));
 }
