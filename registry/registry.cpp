@@ -1,5 +1,8 @@
 #include "registry/registry.h"
 
+#include <stdlib.h>
+#include <string.h>
+
 #include "registry/reg_text.h"
 
 namespace kvdrm {
@@ -44,6 +47,25 @@ LONG WriteRegString(HKEY key, const char *valueName, const std::string &text) {
   if (!key) return ERROR_INVALID_HANDLE;
   return RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
                         static_cast<DWORD>(text.size() + 1));
+}
+
+LONG WriteRegString(HKEY key, const char *valueName, const char *bytes, size_t length) {
+  if (!key) return ERROR_INVALID_HANDLE;
+  return RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE *>(bytes ? bytes : ""),
+                        static_cast<DWORD>(bytes ? length + 1 : 1));
+}
+
+bool RegPath(Text &out, const char *base, const char *name) {
+  size_t b = strlen(base), n = strlen(name);
+  char *path = static_cast<char *>(malloc(b + n + 2));
+  if (!path) return false;
+  memcpy(path, base, b);
+  path[b] = '\\';
+  memcpy(path + b + 1, name, n + 1);
+  free(out.data);
+  out.data = path;
+  out.length = b + 1 + n;
+  return true;
 }
 
 }  // namespace kvdrm

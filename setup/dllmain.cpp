@@ -2,8 +2,8 @@
 // leave no data source attributes behind when the library goes.
 #include <windows.h>
 
-#include "setup/attributes.h"
 #include "setup/module.h"
+#include "setup/setup_request.h"
 
 namespace kvdrm {
 HINSTANCE g_module = nullptr;
@@ -15,7 +15,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     // No DisableThreadLibraryCalls: it would also stop the static runtime's
     // thread-exit callbacks, which free its per-thread storage.
   } else if (reason == DLL_PROCESS_DETACH) {
-    kvdrm::ClearAttributes();
+    kvdrm::ClearAttributes(kvdrm::g_attributes);
   }
   return TRUE;
 }

@@ -17,9 +17,8 @@
 
 #include <gtest/gtest.h>
 
-#include "proxy/exports.h"
-#include "setup/attributes.h"
 #include "setup/dialog.h"
+#include "setup/setup_request.h"
 #include "tests/faults/snapshot.h"
 #include "tests/odbcdouble/odbc_double.h"
 #include "tests/setup/setup_helpers.h"
@@ -41,11 +40,11 @@ struct Script {
 
 namespace kvdrm {
 HWND OpenSetupDialog() { return nullptr; }
-bool ShowSetupDialog() {
-  if (g_script.renameTo.empty()) return true;
-  g_attributes.values[kAttrDsn] = g_script.renameTo;
+DialogResult ShowSetupDialog(AttributeSet &set) {
+  if (g_script.renameTo.empty()) return kDialogClosed;
+  TextSetZ(set.values[kAttrDsn], g_script.renameTo.c_str());
   SetListed(HKEY_CURRENT_USER, g_script.renameTo);
-  return true;
+  return kDialogClosed;
 }
 }  // namespace kvdrm
 
