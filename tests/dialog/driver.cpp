@@ -261,9 +261,10 @@ std::string AnswerMessageBox(const Ui &ui, const char *screenshot) {
   EXPECT_EQ(std::vector<int>{IDOK}, parts.buttons) << "buttons of the message box \"" << text << "\"";
   // The system's icons are shared: the box shows the very handle that
   // LoadIcon gives this process.
-  DWORD_PTR icon = 0;
-  if (parts.icon) SendMessageTimeoutA(parts.icon, STM_GETICON, 0, 0, SMTO_NORMAL, 5000, &icon);
-  EXPECT_EQ(LoadIconA(nullptr, IDI_EXCLAMATION), reinterpret_cast<HICON>(icon))
+  const HICON exclamation = LoadIconA(nullptr, IDI_EXCLAMATION);
+  DWORD_PTR shown = 0;
+  if (parts.icon) SendMessageTimeoutA(parts.icon, STM_GETICON, 0, 0, SMTO_NORMAL, 5000, &shown);
+  EXPECT_EQ(exclamation, reinterpret_cast<HICON>(shown))
       << "icon of the message box \"" << text << "\" (IDI_HAND is " << LoadIconA(nullptr, IDI_HAND) << ")";
   if (screenshot) {
     ui.Sync();
