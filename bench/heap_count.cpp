@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "tests/common/imports.h"
+
 namespace bench {
 
 HeapTotals WalkHeaps() {
@@ -57,27 +59,8 @@ void WriteThunk(uint8_t *at, volatile LONG *count, void **original) {
 
 bool ImportCounter::Install(HMODULE module) {
   Restore();
-  uint8_t *base = reinterpret_cast<uint8_t *>(module);
-  auto *dos = reinterpret_cast<IMAGE_DOS_HEADER *>(base);
-  auto *nt = reinterpret_cast<IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
-  const IMAGE_DATA_DIRECTORY &dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  if (!dir.VirtualAddress) return false;
-
-  for (auto *d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + dir.VirtualAddress); d->Name; ++d) {
-    const char *dll = reinterpret_cast<const char *>(base + d->Name);
-    auto *names = reinterpret_cast<IMAGE_THUNK_DATA *>(base + (d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk));
-    auto *cells = reinterpret_cast<IMAGE_THUNK_DATA *>(base + d->FirstThunk);
-    for (; names->u1.AddressOfData; ++names, ++cells) {
-      std::string name = std::string(dll) + "!";
-      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) {
-        name += "#" + std::to_string(IMAGE_ORDINAL(names->u1.Ordinal));
-      } else {
-        name += reinterpret_cast<const char *>(
-            reinterpret_cast<IMAGE_IMPORT_BY_NAME *>(base + names->u1.AddressOfData)->Name);
-      }
-      slots_.push_back(Slot{reinterpret_cast<void **>(&cells->u1.Function), nullptr, name});
-    }
-  }
+  for (const testlib::ImportCell &c : testlib::ImportCells(module))
+    slots_.push_back(Slot{c.cell, nullptr, c.dll + "!" + c.function});
   if (slots_.empty()) return false;
 
   size_t n = slots_.size();
@@ -91,26 +74,17 @@ bool ImportCounter::Install(HMODULE module) {
   void **originals = reinterpret_cast<void **>(thunks_ + n * (kThunkSize + sizeof(LONG)));
   for (size_t i = 0; i < n; ++i) {
     Slot &s = slots_[i];
-    s.original = *s.entry;
-    originals[i] = s.original;
+    originals[i] = *s.entry;
     counts_[i] = 0;
     WriteThunk(thunks_ + i * kThunkSize, &counts_[i], &originals[i]);
-    DWORD old;
-    VirtualProtect(s.entry, sizeof(void *), PAGE_READWRITE, &old);
-    *s.entry = thunks_ + i * kThunkSize;
-    VirtualProtect(s.entry, sizeof(void *), old, &old);
+    s.original = testlib::SwapImportCell(s.entry, thunks_ + i * kThunkSize);
   }
   FlushInstructionCache(GetCurrentProcess(), thunks_, n * kThunkSize);
   return true;
 }
 
 void ImportCounter::Restore() {
-  for (Slot &s : slots_) {
-    DWORD old;
-    VirtualProtect(s.entry, sizeof(void *), PAGE_READWRITE, &old);
-    *s.entry = s.original;
-    VirtualProtect(s.entry, sizeof(void *), old, &old);
-  }
+  for (Slot &s : slots_) testlib::SwapImportCell(s.entry, s.original);
   slots_.clear();
   if (thunks_) VirtualFree(thunks_, 0, MEM_RELEASE);
   thunks_ = nullptr;

@@ -40,15 +40,6 @@ class DialogWithDouble : public ::testing::Test {
       args.push_back(state->calls[i].args);
     return args;
   }
-  std::string Message(Ui &ui) {
-    HWND box = WaitMessageBox(ui.uiThread);
-    if (!box) return "<no message box>";
-    std::string text = Text(GetDlgItem(box, 0xFFFF));
-    ui.Click(GetDlgItem(box, IDOK));
-    for (int i = 0; i < 100 && IsWindow(box); ++i) Sleep(20);
-    ui.Sync();
-    return text;
-  }
   odbcdouble::State *state = nullptr;
 };
 
@@ -81,7 +72,7 @@ TEST_F(DialogWithDouble, ADuplicateIsFoundInTheProfileBeforeAnyValidation) {
     ui.FocusOn(kName);
     ui.Chars(other);
     ui.Click(IDOK);
-    EXPECT_EQ(kDuplicateText, Message(ui));
+    EXPECT_EQ(kDuplicateText, AnswerMessageBox(ui));
     EXPECT_TRUE(ui.Open());
     ui.Click(IDCANCEL);
   });
@@ -97,7 +88,7 @@ TEST_F(DialogWithDouble, ARefusedNameNeverReachesWriteDsnToIni) {
   DataSource cleanup(name, false);
   RunDialog(1, List(name), [&](Ui &ui) {
     ui.Click(IDOK);
-    EXPECT_EQ(kInvalidText, Message(ui));
+    EXPECT_EQ(kInvalidText, AnswerMessageBox(ui));
     EXPECT_TRUE(ui.Open());
     ui.Click(IDCANCEL);
   });
@@ -116,7 +107,7 @@ TEST_F(DialogWithDouble, NamesStorageRefusesAreNeverRegistered) {
     odbcdouble::Reset(state);
     RunDialog(1, List(name), [&](Ui &ui) {
       ui.Click(IDOK);
-      EXPECT_EQ(kInvalidText, Message(ui));
+      EXPECT_EQ(kInvalidText, AnswerMessageBox(ui));
       EXPECT_TRUE(ui.Open());
       ui.Click(IDCANCEL);
     });
@@ -135,7 +126,7 @@ TEST_F(DialogWithDouble, AFailedWriteDsnToIniIsTheInvalidNameMessage) {
   state->fail[odbcdouble::kWriteDSNToIni] = true;
   RunDialog(1, List(cleanup.name()), [&](Ui &ui) {
     ui.Click(IDOK);
-    EXPECT_EQ(kInvalidText, Message(ui));
+    EXPECT_EQ(kInvalidText, AnswerMessageBox(ui));
     EXPECT_TRUE(ui.Open());
     // Once the installer takes the name, the same OK goes through.
     state->fail[odbcdouble::kWriteDSNToIni] = false;

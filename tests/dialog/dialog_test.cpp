@@ -41,20 +41,6 @@ std::string AddList(const std::string &name) {
   return Attributes({"DSN=" + name, "Description=Sales figures", "DBQ=C:\\DATA", "CTX=C:\\DATA\\MAIN.CTX"});
 }
 
-// The message box's text after a click on OK; closes the box.
-std::string AnswerMessageBox(Ui &ui, const char *screenshot = nullptr) {
-  HWND box = WaitMessageBox(ui.uiThread);
-  if (!box) return "<no message box>";
-  std::string text = Text(GetDlgItem(box, 0xFFFF));
-  if (screenshot) {
-    ui.Sync();
-    Screenshot(screenshot, box);
-  }
-  ui.Click(GetDlgItem(box, IDOK));
-  for (int i = 0; i < 100 && IsWindow(box); ++i) Sleep(20);
-  return text;
-}
-
 // ---------------------------------------------------------------- construction
 
 TEST(Construction, WindowFromTemplate) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -234,6 +235,46 @@ HWND WaitDialog(DWORD uiThread, const char *caption, int childId, DWORD ms, HWND
 HWND WaitMessageBox(DWORD uiThread, DWORD ms) { return WaitDialog(uiThread, "Error", 0xFFFF, ms); }
 
 HWND WaitOpenDialog(DWORD uiThread, DWORD ms) { return WaitDialog(uiThread, nullptr, 0x47C, ms); }
+
+namespace {
+struct BoxParts {
+  HWND icon = nullptr;
+  std::vector<int> buttons;  // identifiers of the visible buttons
+};
+BOOL CALLBACK ReadBoxPart(HWND child, LPARAM data) {
+  BoxParts *p = reinterpret_cast<BoxParts *>(data);
+  if (!IsWindowVisible(child)) return TRUE;
+  std::string cls = ClassOf(child);
+  if (lstrcmpiA(cls.c_str(), "Button") == 0) p->buttons.push_back(GetDlgCtrlID(child));
+  if (lstrcmpiA(cls.c_str(), "Static") == 0 && (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+    p->icon = child;
+  return TRUE;
+}
+}  // namespace
+
+std::string AnswerMessageBox(const Ui &ui, const char *screenshot) {
+  HWND box = WaitMessageBox(ui.uiThread);
+  if (!box) return "<no message box>";
+  std::string text = Text(GetDlgItem(box, 0xFFFF));
+  BoxParts parts;
+  EnumChildWindows(box, ReadBoxPart, reinterpret_cast<LPARAM>(&parts));
+  EXPECT_EQ(std::vector<int>{IDOK}, parts.buttons) << "buttons of the message box \"" << text << "\"";
+  // The system's icons are shared: the box shows the very handle that
+  // LoadIcon gives this process.
+  const HICON exclamation = LoadIconA(nullptr, IDI_EXCLAMATION);
+  DWORD_PTR shown = 0;
+  if (parts.icon) SendMessageTimeoutA(parts.icon, STM_GETICON, 0, 0, SMTO_NORMAL, 5000, &shown);
+  EXPECT_EQ(exclamation, reinterpret_cast<HICON>(shown))
+      << "icon of the message box \"" << text << "\" (IDI_HAND is " << LoadIconA(nullptr, IDI_HAND) << ")";
+  if (screenshot) {
+    ui.Sync();
+    Screenshot(screenshot, box);
+  }
+  ui.Click(GetDlgItem(box, IDOK));
+  for (int i = 0; i < 100 && IsWindow(box); ++i) Sleep(20);
+  ui.Sync();
+  return text;
+}
 
 namespace {
 // The screen as Wine has drawn it, as a 24-bit BMP file. xwd of the X root

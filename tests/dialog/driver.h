@@ -52,6 +52,13 @@ RECT RectIn(HWND window, HWND parent);  // window rectangle in parent's client c
 HWND WaitDialog(DWORD uiThread, const char *caption, int childId, DWORD ms = 5000, HWND except = nullptr);
 // The "Error" message box of the UI thread, or null after `ms`.
 HWND WaitMessageBox(DWORD uiThread, DWORD ms = 5000);
+// Answers the "Error" message box of the UI thread with OK once it has
+// checked that the box is the setup dialog's kind: an OK button alone and
+// the exclamation icon (a failed check is a test failure). Takes a
+// screenshot named `screenshot` first if given. Returns the box's text, or
+// "<no message box>"; waits until the box has gone and what it posted has
+// been handled.
+std::string AnswerMessageBox(const Ui &ui, const char *screenshot = nullptr);
 // The Open dialog the setup dialog started (file name in 0x47C), or null.
 HWND WaitOpenDialog(DWORD uiThread, DWORD ms = 5000);
 

@@ -41,13 +41,7 @@ class DialogFaults : public ::testing::Test {
     ui.FocusOn(kName);
     ui.Chars(to);
     ui.Click(IDOK);
-    HWND box = WaitMessageBox(ui.uiThread);
-    if (!box) return "<no message box>";
-    std::string text = Text(GetDlgItem(box, 0xFFFF));
-    ui.Click(GetDlgItem(box, IDOK));
-    for (int i = 0; i < 100 && IsWindow(box); ++i) Sleep(20);
-    ui.Sync();
-    return text;
+    return AnswerMessageBox(ui);
   }
   // The double's profile answers for the data source as the real
   // installer would from its key.

@@ -1,7 +1,7 @@
-// Every forwarder, called through its export with its exact arity: which
-// manager entry it reaches, with which values, what it returns and what it
-// removes from the stack. And the four operations answered without a
-// manager.
+// Every export that reaches a manager, called through its export with the
+// interface's arity: which manager entry it reaches, with which values, what
+// it returns and what it removes from the stack. And the four operations
+// answered without a manager.
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <string.h>
@@ -29,7 +29,11 @@ TEST(CallProbe, SeesWhatTheCalleeRemoves) {
   EXPECT_EQ(-4, shift);
 }
 
-bool Forwards(const ExportRow &r) { return r.kind == 'F' || !strcmp(r.name, "DrmGetInfo"); }
+// Every operation that reaches a manager, but for the two that begin and end
+// sessions (OwnEntries below).
+bool Forwards(const ExportRow &r) {
+  return r.mgr != 0 && strcmp(r.name, "DrmBeginSession") != 0 && strcmp(r.name, "DrmEndSession") != 0;
+}
 
 class Forwarding : public ::testing::Test {
  protected:
@@ -123,12 +127,48 @@ TEST_F(Forwarding, GetInfoWithASessionLeavesEverythingToTheManager) {
   }
 }
 
+// Begin and end session and ConfigDSN, called through their exports: what
+// each removes from the stack, and the manager ordinal a session reaches.
+TEST(OwnEntries, RemoveTheirArgumentsAndReachTheirOrdinals) {
+  DataSource ds(ManagerDir("ok"), "own");
+  ModulePin pin(ManagerFile("ok"));
+  testmgr::State *st = pin.state();
+  ASSERT_NE(nullptr, st);
+  DrmArg h = 0;
+  struct {
+    const char *name;
+    uint32_t args[4];
+    int32_t result;
+  } calls[] = {
+      {"DrmBeginSession", {reinterpret_cast<uint32_t>(&h), 0, 0, reinterpret_cast<uint32_t>(ds.name.c_str())}, 0},
+      {"DrmEndSession", {}, 0},
+      // No name and no window: refused before anything is stored.
+      {"ConfigDSN", {0, 1, reinterpret_cast<uint32_t>(""), 0}, FALSE},
+  };
+  for (auto &c : calls) {
+    SCOPED_TRACE(c.name);
+    const ExportRow *r = RowNamed(c.name);
+    ASSERT_NE(nullptr, r);
+    ASSERT_LE(r->args, 4);
+    if (!strcmp(c.name, "DrmEndSession")) c.args[0] = h;
+    LONG before = st->calls;
+    int32_t shift = 99;
+    EXPECT_EQ(c.result, CallMeasured(reinterpret_cast<const void *>(KvdrmProc(c.name)), c.args, r->args, &shift));
+    EXPECT_EQ(0, shift) << "the export must remove exactly its " << r->args << " arguments";
+    ASSERT_EQ(before + (r->mgr ? 1 : 0), st->calls);
+    if (!r->mgr) continue;
+    const testmgr::Call &got = st->log[before % testmgr::kLogSize];
+    EXPECT_EQ(r->mgr, got.ordinal);
+    EXPECT_EQ(r->pass, got.count);
+  }
+}
+
 // The four local operations with the given first argument: 0, all their
 // arguments removed, and nothing reaches a manager.
 void CallLocalOperations(uint32_t first) {
   int rows = 0;
   for (const ExportRow &r : kExportRows) {
-    if (r.kind != 'L') continue;
+    if (!AnsweredLocally(r)) continue;
     ++rows;
     SCOPED_TRACE(r.name);
     const void *fn = reinterpret_cast<const void *>(KvdrmProc(r.name));
@@ -148,7 +188,7 @@ struct BeforeAnySession : ::testing::Environment {
   void SetUp() override {
     managerLoaded = GetModuleHandleA("OdbcDrm.dll") != nullptr;
     for (const ExportRow &r : kExportRows) {
-      if (r.kind != 'L') continue;
+      if (!AnsweredLocally(r)) continue;
       const uint32_t args[9] = {0, 1, 2, 3, 4, 5, 6, 7, 8};
       int32_t shift = 0;
       int32_t status = CallMeasured(reinterpret_cast<const void *>(KvdrmProc(r.name)), args, r.args, &shift);

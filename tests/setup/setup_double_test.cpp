@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/common/imports.h"
 #include "tests/odbcdouble/odbc_double.h"
 #include "tests/setup/setup_helpers.h"
 
@@ -243,6 +244,46 @@ TEST_F(DoubleTest, DataSourceKeyNotCreatableFails) {
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(name)));
   // The file data source is still attempted in both passes.
   EXPECT_EQ(2, odbcdouble::CountCalls(st, "SQLWriteFileDSN"));
+}
+
+// KVDRM.dll's own import of RegSetValueExA, pointed at this stand-in: the
+// write of the value named g_failingValue fails, the others go through.
+typedef LONG(WINAPI *SetValueFn)(HKEY, LPCSTR, DWORD, DWORD, const BYTE *, DWORD);
+SetValueFn g_setValue;
+const char *g_failingValue = "";
+LONG WINAPI SetValueFailingOne(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size) {
+  if (name && lstrcmpiA(name, g_failingValue) == 0) return ERROR_WRITE_FAULT;
+  return g_setValue(key, name, reserved, type, data, size);
+}
+
+// One value that cannot be written fails the request, and the values after
+// it are written all the same.
+TEST_F(DoubleTest, FailedValueWriteFailsButTheOthersAreWritten) {
+  const char *const values[] = {"Description", "DBQ", "CTX", "Driver"};
+  for (const char *failing : values) {
+    SCOPED_TRACE(failing);
+    std::string name = UniqueName("ds");
+    Cleanup cleanup({name});
+    odbcdouble::Reset(st);
+    g_failingValue = failing;
+    {
+      testlib::ImportPatch patch(testlib::Kvdrm(), "advapi32.dll", "RegSetValueExA",
+                                 reinterpret_cast<void *>(&SetValueFailingOne));
+      ASSERT_TRUE(patch.ok()) << "KVDRM.dll does not import ADVAPI32!RegSetValueExA";
+      g_setValue = reinterpret_cast<SetValueFn>(patch.original());
+      EXPECT_EQ(FALSE, Config(1, List({("DSN=" + name).c_str(), "Description=d", "DBQ=E:\\Q", "CTX=E:\\Q\\Q.CTX"})));
+    }
+    ExpectPosted(kRequestFailed);
+    const std::string written[] = {Sz("d"), Sz("E:\\Q"), Sz("E:\\Q\\Q.CTX"), Sz(driver.name)};
+    for (int i = 0; i < 4; ++i) {
+      Value v = ReadValue(HKEY_CURRENT_USER, DataSourcePath(name), values[i]);
+      if (values[i] == failing) {
+        EXPECT_FALSE(v.present) << values[i];
+      } else {
+        EXPECT_EQ(written[i], v.data) << values[i];
+      }
+    }
+  }
 }
 
 // A system data source of a driver registered in the 32-bit view only: the
