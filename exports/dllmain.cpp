@@ -1,5 +1,5 @@
-// Load and unload: keep the module instance for the setup dialog, and
-// leave no data source attributes behind when the library goes.
+// The entry point of KVDRM.dll: keep the module instance for the setup
+// dialog, and leave no data source attributes behind when the library goes.
 #include <windows.h>
 
 #include "setup/attributes.h"
