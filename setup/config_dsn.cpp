@@ -1,6 +1,6 @@
 // ConfigDSN: the installer's entry for adding, configuring and removing a
 // data source of the driver.
-#include "proxy/exports.h"
+#include "setup/config_dsn.h"
 #include "setup/setup_request.h"
 
 // Success is TRUE as all bits set, as the installer's callers expect of

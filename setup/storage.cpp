@@ -2,7 +2,7 @@
 
 #include <odbcinst.h>
 
-#include "registry/registry.h"
+#include "registry/registry_std.h"
 #include "setup/attributes.h"
 
 namespace kvdrm {

@@ -19,13 +19,22 @@
 #include "tests/stress/leak_probe.h"
 
 using namespace testlib;
-using kvdrm::ReadRegString;
 
 namespace {
 
 const char kUnchanged[] = "<unchanged>";
 
 std::string Le32(uint32_t v) { return std::string(reinterpret_cast<const char *>(&v), 4); }
+
+// What kvdrm::ReadRegString leaves in a text that held kUnchanged.
+std::string ReadCtx(HKEY key) {
+  kvdrm::Text text = {nullptr, 0};
+  EXPECT_TRUE(kvdrm::TextSetZ(text, kUnchanged));
+  EXPECT_TRUE(kvdrm::ReadRegString(key, "CTX", text));
+  std::string read(kvdrm::TextStr(text), text.length);
+  kvdrm::TextFree(text);
+  return read;
+}
 
 std::string ModulePath(uint32_t module) {
   char p[MAX_PATH] = "";
@@ -139,8 +148,7 @@ TEST_F(HostileCtx, EachValueHasOneOutcome) {
         ScopedKey ds(HKEY_CURRENT_USER, DataSourcePath(name));
         ds.SetRaw("CTX", v.type, v.data.data(), static_cast<DWORD>(v.data.size()));
 
-        std::string text = kUnchanged;
-        ReadRegString(ds.get(), "CTX", text);
+        std::string text = ReadCtx(ds.get());
         EXPECT_EQ(v.read.size(), text.size());
         EXPECT_TRUE(v.read == text) << "read " << text.substr(0, 80);
 
@@ -175,9 +183,7 @@ TEST_F(HostileCtx, KeyDeletedUnderAnOpenHandle) {
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &open));
   }  // deleted here, with the handle still open
   ASSERT_FALSE(KeyExists(HKEY_CURRENT_USER, path));
-  std::string text = kUnchanged;
-  ReadRegString(open, "CTX", text);
-  EXPECT_EQ(kUnchanged, text);
+  EXPECT_EQ(kUnchanged, ReadCtx(open));
   BYTE b[4];
   DWORD type = 0, size = sizeof b;
   LONG rc = RegQueryValueExA(open, "CTX", nullptr, &type, b, &size);
@@ -186,10 +192,11 @@ TEST_F(HostileCtx, KeyDeletedUnderAnOpenHandle) {
   printf("[ hostile  ] query on a deleted key: error %ld\n", rc);
   RegCloseKey(open);
 
-  kvdrm::ManagerLookup where;
-  kvdrm::LookupManager(name.c_str(), where);
+  kvdrm::ManagerLookup where = {};
+  EXPECT_TRUE(kvdrm::LookupManager(name.c_str(), where));
   EXPECT_EQ(-1, where.root);
-  EXPECT_EQ("OdbcDrm.dll", where.managerPath);
+  EXPECT_STREQ("OdbcDrm.dll", kvdrm::TextStr(where.managerPath));
+  kvdrm::FreeManagerLookup(where);
 }
 
 // A second thread rewrites CTX between sizes and types, and deletes it,
@@ -225,8 +232,7 @@ TEST_F(HostileCtx, ValueRewrittenWhileRead) {
   DWORD start = GetTickCount();
   int reads = 0;
   while (GetTickCount() - start < 3000 && reads < 200000) {
-    std::string text = kUnchanged;
-    ReadRegString(ds.get(), "CTX", text);
+    std::string text = ReadCtx(ds.get());
     ++reads;
     if (text == shortText) ++seen["short"];
     else if (text == longText) ++seen["long"];
@@ -245,8 +251,8 @@ TEST_F(HostileCtx, ValueRewrittenWhileRead) {
 }
 
 // A key whose security lets the caller read but not write: it does not
-// open with full access, so a session treats it as absent and goes on to
-// HKEY_LOCAL_MACHINE.
+// open with full access, but reading is all a session does, so it is used
+// and HKEY_LOCAL_MACHINE is not looked at.
 TEST_F(HostileCtx, KeyThatOpensForReadingOnly) {
   std::string name = UniqueName("readonly");
   std::string path = DataSourcePath(name);
@@ -268,14 +274,15 @@ TEST_F(HostileCtx, KeyThatOpensForReadingOnly) {
     EXPECT_EQ(ERROR_SUCCESS, read);
     ASSERT_EQ(ERROR_ACCESS_DENIED, full) << "the platform does not enforce the key's security";
 
-    kvdrm::ManagerLookup where;
-    kvdrm::LookupManager(name.c_str(), where);
-    EXPECT_EQ(1, where.root);
-    EXPECT_EQ(ManagerDir("ok2") + "OdbcDrm.dll", where.managerPath);
+    kvdrm::ManagerLookup where = {};
+    EXPECT_TRUE(kvdrm::LookupManager(name.c_str(), where));
+    EXPECT_EQ(0, where.root);
+    EXPECT_EQ(ManagerDir("ok") + "OdbcDrm.dll", kvdrm::TextStr(where.managerPath));
+    kvdrm::FreeManagerLookup(where);
 
     DrmArg h = 0;
     EXPECT_EQ(0, Begin()(&h, 0, 0, name.c_str()));
-    EXPECT_STRCASEEQ((ManagerDir("ok2") + "OdbcDrm.dll").c_str(), ModulePath(Slots(h)[3]).c_str());
+    EXPECT_STRCASEEQ((ManagerDir("ok") + "OdbcDrm.dll").c_str(), ModulePath(Slots(h)[3]).c_str());
     End()(h);
   }
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, path)) << "the read-only key was not removed";

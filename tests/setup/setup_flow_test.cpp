@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "proxy/exports.h"
+#include "setup/config_dsn.h"
 #include "setup/attributes.h"
 #include "setup/dialog.h"
 #include "tests/odbcdouble/odbc_double.h"
