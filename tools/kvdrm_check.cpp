@@ -86,6 +86,13 @@ bool OpenKey(HKEY root, const std::string &path, REGSAM access, kvdrm::RegKey &k
   return RegOpenKeyExA(root, path.c_str(), 0, access, key.out()) == ERROR_SUCCESS;
 }
 
+// Whether a key that opens with `access` does not open with full access:
+// what a standard user meets under HKEY_LOCAL_MACHINE.
+bool ReadOnly(HKEY root, const std::string &path, REGSAM view) {
+  kvdrm::RegKey full;
+  return !OpenKey(root, path, KEY_ALL_ACCESS | view, full);
+}
+
 // A value as text (kvdrm::ReadRegString's rules), and whether it exists.
 bool ReadValue(HKEY key, const char *name, std::string &text) {
   DWORD type = 0;
@@ -117,10 +124,10 @@ int CheckDataSource(const std::string &dsn) {
     for (const View &v : kViews) {
       kvdrm::RegKey key;
       bool present = OpenKey(r.key, path, KEY_READ | v.flag, key);
-      kvdrm::RegKey full;
-      bool fullAccess = present && OpenKey(r.key, path, KEY_ALL_ACCESS | v.flag, full);
       printf("   %s, %s: %s\n", r.name, v.name,
-             !present ? "absent" : fullAccess ? "present" : "present, but it does not open with full access");
+             !present                         ? "absent"
+             : ReadOnly(r.key, path, v.flag) ? "present, opens for reading only (enough: a session only reads it)"
+                                              : "present");
     }
 
   kvdrm::ManagerLookup lookup = {};
@@ -133,7 +140,7 @@ int CheckDataSource(const std::string &dsn) {
                     managerPath = Str(lookup.managerPath);
   kvdrm::FreeManagerLookup(lookup);
   if (root < 0) {
-    printf("   A session finds no key it can open with full access, under HKCU nor HKLM: it has no CTX value\n"
+    printf("   A session finds no key it can open for reading, under HKCU nor HKLM: it has no CTX value\n"
            "   and loads the bare file name %s from the program's search path.\n", KVDRM_MANAGER_FILE);
   } else {
     printf("   A session reads the key under %s (HKCU is searched first, then HKLM; the first key that opens\n"
@@ -173,6 +180,8 @@ int CheckDataSource(const std::string &dsn) {
       ReadValue(key.get(), "Driver", file);
       printf("   HKLM\\%s, %s: registered; Setup %s, Driver %s\n", dpath.c_str(), v.name,
              setup.empty() ? "(missing)" : Quoted(setup).c_str(), file.empty() ? "(missing)" : Quoted(file).c_str());
+      if (ReadOnly(HKEY_LOCAL_MACHINE, dpath, v.flag))
+        printf("      it opens for reading only (enough: setup only reads it to store a user data source)\n");
     }
   }
 
@@ -191,8 +200,9 @@ int CheckDataSource(const std::string &dsn) {
   printf("\n5. The manager file\n");
   printf("   A session loads %s\n", Quoted(managerPath).c_str());
   if (directory.empty())
-    printf("   (a bare name: Windows searches the program's folder, the system folders and PATH, so the\n"
-           "   driver's program may find another file than this tool does)\n");
+    printf("   Warning: a bare name, loaded through the search path: Windows searches the program's folder,\n"
+           "   the system folders, the current directory and PATH, so the driver's program may find another\n"
+           "   file than this tool does. Give CTX as a full path, such as C:\\KOLVAR\\KOLVARD.CTX.\n");
   HMODULE manager = LoadLibraryA(managerPath.c_str());
   std::string failure;
   if (!manager) {
