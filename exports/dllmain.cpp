@@ -4,8 +4,8 @@
 // start-up code before it.
 #include <windows.h>
 
-#include "setup/attributes.h"
 #include "setup/module.h"
+#include "setup/setup_request.h"
 
 namespace kvdrm {
 HINSTANCE g_module = nullptr;
@@ -21,7 +21,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     DisableThreadLibraryCalls(instance);
 #endif
   } else if (reason == DLL_PROCESS_DETACH) {
-    kvdrm::ClearAttributes();
+    kvdrm::ClearAttributes(kvdrm::g_attributes);
   }
   return TRUE;
 }

@@ -10,6 +10,7 @@ packages=(
   xvfb xauth x11-apps imagemagick
   clang libclang-rt-14-dev zip
   llvm-14 lld-14
+  locales
 )
 
 missing=()
@@ -31,4 +32,10 @@ if ((${#missing[@]})); then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The code page 932 tests run Wine under LC_ALL=ja_JP.UTF-8: without that
+# locale Wine cannot name files with double-byte characters.
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\?8'; then
+  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 fi

@@ -5,8 +5,19 @@
 namespace kvdrm {
 
 const char *const kAttributeKeys[kAttributeCount + 1] = {nullptr, "DSN", "Description", "DBQ", "CTX"};
-const char *const kAttributeDefaults[kAttributeCount + 1] = {nullptr, "", "Kolvar Muster Firmendaten",
-                                                             "C:\\KOLVAR\\MUSTER", "C:\\KOLVAR\\KOLVARD.CTX"};
+
+const SetupField kSetupFields[kAttributeCount] = {
+    {kAttrDsn, "", "Data Source &Name", 32, 0},
+    {kAttrDescription, "Kolvar Muster Firmendaten", "&Description", 80, 0},
+    {kAttrDbq, "C:\\KOLVAR\\MUSTER", "Data D&irectory", 64, kBrowseDirectory},
+    {kAttrCtx, "C:\\KOLVAR\\KOLVARD.CTX", "&CTX File", 64, kBrowseControlFile},
+};
+
+void ClearAttributes(AttributeSet &set) {
+  for (Text &v : set.values) TextFree(v);
+  TextFree(set.initialName);
+  set.driver = nullptr;
+}
 
 void ParseAttributeList(const char *list, ParsedAttributes &out) {
   out = ParsedAttributes();
@@ -17,20 +28,21 @@ void ParseAttributeList(const char *list, ParsedAttributes &out) {
     if (!eq) continue;
     size_t keyLength = static_cast<size_t>(eq - pair);
     for (int i = 1; i <= kAttributeCount; ++i) {
-      if (strlen(kAttributeKeys[i]) == keyLength && memcmp(pair, kAttributeKeys[i], keyLength) == 0) {
-        out.supplied[i] = true;
-        out.values[i].assign(eq + 1);
-      }
+      if (strlen(kAttributeKeys[i]) == keyLength && memcmp(pair, kAttributeKeys[i], keyLength) == 0)
+        out.values[i] = eq + 1;
     }
   }
 }
 
-void FillAbsent(bool isAddRequest, const bool supplied[kAttributeCount + 1], const std::string &section,
-                std::string values[kAttributeCount + 1], ProfileReader read) {
-  for (int i = kAttrDescription; i <= kAttrCtx; ++i) {
-    if (supplied[i]) continue;
-    values[i] = isAddRequest ? std::string(kAttributeDefaults[i]) : read(section.c_str(), kAttributeKeys[i]);
+bool FillAbsent(bool isAddRequest, const ParsedAttributes &parsed, const char *section,
+                Text values[kAttributeCount + 1], ProfileReader read) {
+  for (const SetupField &f : kSetupFields) {
+    if (f.attribute == kAttrDsn || parsed.values[f.attribute]) continue;
+    char entry[256];
+    if (!isAddRequest) read(section, kAttributeKeys[f.attribute], entry);
+    if (!TextSetZ(values[f.attribute], isAddRequest ? f.addDefault : entry)) return false;
   }
+  return true;
 }
 
 }  // namespace kvdrm

@@ -2,17 +2,14 @@
 // Pure code (no windows.h): the profile read is handed in, so parsing and
 // filling can be tested and fuzzed natively.
 #pragma once
-#include <string>
-
 #include "setup/attributes.h"
 
 namespace kvdrm {
 
-// What one attribute list said: values[i] and supplied[i] for the indexes
-// 1..4 whose key occurred; [0] is unused.
+// What one attribute list said: values[i] points into the list at the value
+// of key i (1..4), null when the key did not occur; [0] is unused.
 struct ParsedAttributes {
-  std::string values[kAttributeCount + 1];
-  bool supplied[kAttributeCount + 1] = {false, false, false, false, false};
+  const char *values[kAttributeCount + 1];
 };
 
 // Reads a run of NUL-terminated "key=value" texts that ends with an empty
@@ -22,13 +19,14 @@ struct ParsedAttributes {
 // is reset first.
 void ParseAttributeList(const char *list, ParsedAttributes &out);
 
-typedef std::string (*ProfileReader)(const char *section, const char *entry);
+// One profile entry into out (at most 255 characters, NUL-terminated).
+typedef void (*ProfileReader)(const char *section, const char *entry, char (&out)[256]);
 
-// For indexes 2..4 that were not supplied: the add defaults, or for any
-// other request the entry of that key in the profile section `section`
+// For indexes 2..4 that `parsed` does not supply: the add defaults, or for
+// any other request the entry of that key in the profile section `section`
 // (which replaces the value even when it comes back empty). values[1] is
-// never touched.
-void FillAbsent(bool isAddRequest, const bool supplied[kAttributeCount + 1], const std::string &section,
-                std::string values[kAttributeCount + 1], ProfileReader read);
+// never touched. False when memory ran short (values then partly filled).
+bool FillAbsent(bool isAddRequest, const ParsedAttributes &parsed, const char *section,
+                Text values[kAttributeCount + 1], ProfileReader read);
 
 }  // namespace kvdrm

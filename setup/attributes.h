@@ -1,37 +1,46 @@
-// The attribute set: the one piece of process-wide state of data source
-// setup, shared by ConfigDSN, the setup dialog and storage. One request at a
-// time per process; nothing here is guarded.
+// The attribute set: what one setup request works on, shared by ConfigDSN,
+// the setup dialog and storage; and the dialog's field of each attribute.
+// Pure code (no windows.h).
 #pragma once
-#include <string>
+#include "registry/text.h"
 
 namespace kvdrm {
 
 enum AttributeIndex { kAttrDsn = 1, kAttrDescription = 2, kAttrDbq = 3, kAttrCtx = 4 };
 constexpr int kAttributeCount = 4;
 
-// Keys and defaults by index; [0] is unused. Keys compare byte for byte.
+// Keys by index; [0] is unused. Keys compare byte for byte.
 extern const char *const kAttributeKeys[kAttributeCount + 1];
-extern const char *const kAttributeDefaults[kAttributeCount + 1];
 
+// A plain record; ClearAttributes frees its texts.
 struct AttributeSet {
-  std::string values[kAttributeCount + 1];  // values[1..4]; empty = unset
-  std::string initialName;                  // the name the request's list gave
-  const char *driver = nullptr;             // borrowed for the current request only
+  Text values[kAttributeCount + 1];  // values[1..4]; empty = unset
+  Text initialName;                  // the name the request's list gave
+  const char *driver;                // borrowed for the current request only
 };
 
-extern AttributeSet g_attributes;
+void ClearAttributes(AttributeSet &set);
 
-// Empties the four values and the initial name (on unload).
-void ClearAttributes();
+// The setup dialog's controls besides OK and Cancel: the edit field of
+// attribute n is 16 + n.
+enum SetupControl {
+  kNameField = 16 + kAttrDsn,
+  kDescriptionField = 16 + kAttrDescription,
+  kDirectoryField = 16 + kAttrDbq,
+  kControlFileField = 16 + kAttrCtx,
+  kBrowseDirectory = 101,
+  kBrowseControlFile = 102,
+};
+constexpr int FieldId(int attribute) { return 16 + attribute; }
 
-// One entry of the installer's profile "odbc.ini": at most 255 characters,
-// "" when missing. A null entry asks for the section's entry names, so the
-// result is non-empty exactly when the section has entries.
-std::string ReadProfileValue(const char *section, const char *entry);
-
-// For a request whose list did not supply Description, DBQ or CTX: the add
-// defaults, or for any other request the profile entries of the initial
-// name. values[1] is never filled.
-void FillAbsentAttributes(bool isAddRequest, const bool supplied[kAttributeCount + 1]);
+// One field of the dialog, top to bottom.
+struct SetupField {
+  AttributeIndex attribute;
+  const char *addDefault;   // an add request's value when its list has none
+  const char *label;
+  unsigned char textLimit;  // typing only: texts the library puts in are not cut
+  int browseButton;         // 0 for none
+};
+extern const SetupField kSetupFields[kAttributeCount];
 
 }  // namespace kvdrm

@@ -3,25 +3,21 @@
 // dialog's own message loop on the caller's thread.
 #include "setup/dialog.h"
 
-#include <windows.h>
-#include <odbcinst.h>
-
-#include <string>
+#include <stddef.h>
+#include <string.h>
 
 #include "registry/registry.h"
-#include "setup/attributes.h"
-#include "setup/browse.h"
-#include "setup/dialog_fields.h"
 #include "setup/dialog_template.h"
 #include "setup/module.h"
 #include "setup/storage.h"
-#include "setup/storage_plan.h"
+#include "setup/system_calls.h"
+#include "setup/trim_path.h"
 
 namespace kvdrm {
 
-const char kSetupTitle[] = "Kolvar ODBC Setup";
-
 namespace {
+
+const char kSetupTitle[] = "Kolvar ODBC Setup";
 
 // Lives from before the dialog to after its loop; every control uses it.
 HFONT g_dialogFont = nullptr;
@@ -29,10 +25,15 @@ HFONT g_dialogFont = nullptr;
 // caller's thread, so another request can arrive in the middle of this one.
 HWND g_openDialog = nullptr;
 
-const char *const kFieldLabels[kAttributeCount + 1] = {nullptr, "Data Source &Name", "&Description",
-                                                        "Data D&irectory", "&CTX File"};
-// Typing limits only: texts the library puts into a field are not cut.
-const unsigned char kTextLimits[kAttributeCount] = {32, 80, 64, 64};
+// What the dialog works on; the creation parameter, kept in DWLP_USER.
+struct DialogState {
+  AttributeSet *set;
+  bool outOfMemory;
+};
+
+DialogState &StateOf(HWND dialog) {
+  return *reinterpret_cast<DialogState *>(g_sys.GetWindowLongA(dialog, DWLP_USER));
+}
 
 const char kDuplicateName[] = "Data source name already exists.";
 const char kInvalidName[] =
@@ -41,26 +42,34 @@ const char kInvalidName[] =
 constexpr UINT kErrorStyle = MB_OK | MB_ICONEXCLAMATION;  // 0x30
 
 constexpr DWORD kFieldStyle = WS_BORDER | WS_TABSTOP | ES_OEMCONVERT | ES_AUTOHSCROLL | ES_AUTOVSCROLL;
-constexpr int kBrowseDirectory = 101, kBrowseControlFile = 102;
+
+// Reads the field of `attribute` (at most 256 characters) into `out`;
+// returns its length.
+int GetFieldText(HWND dialog, int attribute, char (&out)[257]) {
+  int n = g_sys.GetDlgItemTextA(dialog, FieldId(attribute), out, sizeof out);
+  if (n < 0) n = 0;
+  out[n] = '\0';
+  return n;
+}
 
 HWND CreateChildControl(DWORD exStyle, const char *className, const char *text, DWORD style, int x, int y,
                         int width, int height, HWND parent, int id) {
-  HWND control = CreateWindowExA(exStyle, className, text, style | WS_CHILD | WS_VISIBLE, x, y, width, height,
-                                 parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), g_module, nullptr);
-  SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(g_dialogFont), 0);
+  HWND control = g_sys.CreateWindowExA(exStyle, className, text, style | WS_CHILD | WS_VISIBLE, x, y, width, height,
+                                       parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), g_module, nullptr);
+  g_sys.SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(g_dialogFont), 0);
   return control;
 }
 
 HWND CreateFieldLabel(const char *text, int x, int y, HWND parent) {
   RECT r = {0, 0, 0, 0};
-  HDC screen = GetDC(nullptr);
-  HGDIOBJ previous = SelectObject(screen, g_dialogFont);
+  HDC screen = g_sys.GetDC(nullptr);
+  HGDIOBJ previous = g_sys.SelectObject(screen, g_dialogFont);
   if (*text) {
     r.right = 1000;
-    DrawTextA(screen, text, -1, &r, DT_CALCRECT);
+    g_sys.DrawTextA(screen, text, -1, &r, DT_CALCRECT);
   }
-  SelectObject(screen, previous);
-  ReleaseDC(nullptr, screen);
+  g_sys.SelectObject(screen, previous);
+  g_sys.ReleaseDC(nullptr, screen);
   return CreateChildControl(0, "STATIC", text, SS_LEFT, x, y, r.right, r.bottom, parent, 0);
 }
 
@@ -68,49 +77,69 @@ HWND CreatePushButton(const char *text, int x, int y, HWND parent, int id) {
   return CreateChildControl(0, "BUTTON", text, WS_TABSTOP | BS_PUSHBUTTON, x, y, 75, 25, parent, id);
 }
 
-void CreateControls(HWND dialog) {
+void CreateControls(HWND dialog, const AttributeSet &set) {
   int r = 0;
-  for (int n = 1; n <= kAttributeCount; ++n) {
-    r = 25 * n;
-    CreateFieldLabel(kFieldLabels[n], 21, r - 1, dialog);
-    HWND field = CreateChildControl(WS_EX_CLIENTEDGE, "EDIT", g_attributes.values[n].c_str(), kFieldStyle, 122,
-                                    r - 5, 161, 21, dialog, FieldId(n));
-    SendMessageA(field, EM_LIMITTEXT, kTextLimits[n - 1], 0);
-    if (n >= 3) CreatePushButton("Browse...", 292, r - 7, dialog, 98 + n);
+  for (const SetupField &f : kSetupFields) {
+    r += 25;
+    CreateFieldLabel(f.label, 21, r - 1, dialog);
+    HWND field = CreateChildControl(WS_EX_CLIENTEDGE, "EDIT", TextStr(set.values[f.attribute]), kFieldStyle, 122,
+                                    r - 5, 161, 21, dialog, FieldId(f.attribute));
+    g_sys.SendMessageA(field, EM_LIMITTEXT, f.textLimit, 0);
+    if (f.browseButton) CreatePushButton("Browse...", 292, r - 7, dialog, f.browseButton);
   }
   CreateChildControl(0, "BUTTON", "", BS_GROUPBOX, 8, 4, 371, r + 21, dialog, 0);
   CreatePushButton("OK", 226, r + 41, dialog, IDOK);
   CreatePushButton("Cancel", 306, r + 41, dialog, IDCANCEL);
 }
 
-bool FieldIsEmpty(HWND dialog, int field) {
+bool FieldIsEmpty(HWND dialog, int control) {
   char probe[2];
-  return GetDlgItemTextA(dialog, FieldId(field), probe, sizeof probe) == 0;
+  return g_sys.GetDlgItemTextA(dialog, control, probe, sizeof probe) == 0;
 }
 
 // OK needs a name, a data directory and a control file; the description
 // may be empty.
 void ApplyOkRule(HWND dialog) {
-  bool complete = !FieldIsEmpty(dialog, kAttrDsn) && !FieldIsEmpty(dialog, kAttrDbq) && !FieldIsEmpty(dialog, kAttrCtx);
-  EnableWindow(GetDlgItem(dialog, IDOK), complete);
+  bool complete = !FieldIsEmpty(dialog, kNameField) && !FieldIsEmpty(dialog, kDirectoryField) &&
+                  !FieldIsEmpty(dialog, kControlFileField);
+  g_sys.EnableWindow(g_sys.GetDlgItem(dialog, IDOK), complete);
 }
 
-void ShowError(const char *text) { MessageBoxA(nullptr, text, "Error", kErrorStyle); }
+void ShowError(const char *text) { g_sys.MessageBoxA(nullptr, text, "Error", kErrorStyle); }
+
+void Cancel(HWND dialog) {
+  TextFree(StateOf(dialog).set->values[kAttrDsn]);
+  g_sys.DestroyWindow(dialog);
+}
 
 void Accept(HWND dialog) {
+  DialogState &state = StateOf(dialog);
+  AttributeSet &a = *state.set;
   // The set holds the texts as shown, whatever follows.
-  for (int n = 1; n <= kAttributeCount; ++n) GetFieldText(dialog, n, g_attributes.values[n]);
-  const std::string &name = g_attributes.values[kAttrDsn];
-  // Keeping the name of the data source being configured is never a duplicate.
-  if (name != g_attributes.initialName && !ReadProfileValue(name.c_str(), nullptr).empty()) {
-    ShowError(kDuplicateName);
-    return;
+  for (const SetupField &f : kSetupFields) {
+    char text[257];
+    int n = GetFieldText(dialog, f.attribute, text);
+    if (!TextSet(a.values[f.attribute], text, static_cast<size_t>(n))) {
+      state.outOfMemory = true;
+      Cancel(dialog);
+      return;
+    }
   }
-  const char *driver = g_attributes.driver ? g_attributes.driver : "";
+  const char *name = TextStr(a.values[kAttrDsn]);
+  // Keeping the name of the data source being configured is never a duplicate.
+  if (!TextEqual(a.initialName, a.values[kAttrDsn].data, a.values[kAttrDsn].length)) {
+    char entries[256];
+    ReadProfileValue(name, nullptr, entries);
+    if (*entries) {
+      ShowError(kDuplicateName);
+      return;
+    }
+  }
+  const char *driver = a.driver ? a.driver : "";
   // The installer accepts "ODBC Data Sources", and registering it would
   // wipe its list of data sources: storage refuses such names, so they are
   // refused here before the installer is asked.
-  if (!IsStorableName(name, AcpLeadByte) || !SQLValidDSN(name.c_str())) {
+  if (!IsStorableName(name, AcpLeadByte) || !g_sys.SQLValidDSN(name)) {
     ShowError(kInvalidName);
     return;
   }
@@ -118,22 +147,55 @@ void Accept(HWND dialog) {
   // When storage cannot write them again (a standard user and a system
   // data source, say), the installer is not asked: the dialog closes and
   // storage reports why, with the data source as it was.
-  if (CanStoreDataSource(name) && !SQLWriteDSNToIni(name.c_str(), driver)) {
+  if (CanStoreDataSource(a.driver, name) && !g_sys.SQLWriteDSNToIni(name, driver)) {
     ShowError(kInvalidName);
     return;
   }
-  DestroyWindow(dialog);
+  g_sys.DestroyWindow(dialog);
 }
 
-void Cancel(HWND dialog) {
-  g_attributes.values[kAttrDsn].clear();
-  DestroyWindow(dialog);
+// The Browse buttons: the platform's Open dialog fills the data directory
+// or the control file field (a change that reaches the dialog as EN_CHANGE).
+// Filters are pairs of description and pattern, each NUL-terminated; the
+// literal's own NUL ends the list.
+const char kDirectoryFilter[] = "Control File (-control.dat)\0-control.dat\0All Files (*.*)\0*.*\0";
+const char kControlFileFilter[] = "CTX Files (*.ctx)\0*.ctx\0All Files (*.*)\0*.*\0";
+
+// The record without its later members (pvReserved, dwReserved, FlagsEx):
+// the 76-byte form.
+constexpr DWORD kRecordSize = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR);
+static_assert(kRecordSize == 76, "the 76-byte Open dialog record");
+
+void BrowseForFile(HWND dialog, int attribute) {
+  const bool controlFile = attribute == kAttrCtx;
+  char directory[257], file[257] = {};
+  GetFieldText(dialog, attribute, directory);
+  if (controlFile) {
+    strcpy(file, BareFileName(directory, AcpLeadByte));
+    TrimToDirectory(directory, AcpLeadByte);
+  }
+
+  OPENFILENAMEA record = {};
+  record.lStructSize = kRecordSize;
+  record.hwndOwner = dialog;
+  record.lpstrFilter = controlFile ? kControlFileFilter : kDirectoryFilter;
+  record.lpstrFile = file;
+  record.nMaxFile = sizeof file;
+  record.lpstrInitialDir = directory;
+  record.lpstrTitle = kSetupTitle;
+  record.Flags = OFN_HIDEREADONLY;
+  if (controlFile) record.lpstrDefExt = "ctx";
+
+  if (!g_sys.GetOpenFileNameA(&record)) return;
+  if (!controlFile) TrimToDirectory(file, AcpLeadByte);
+  g_sys.SetDlgItemTextA(dialog, FieldId(attribute), file);
 }
 
 INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
-      CreateControls(dialog);
+      g_sys.SetWindowLongA(dialog, DWLP_USER, static_cast<LONG>(lParam));
+      CreateControls(dialog, *StateOf(dialog).set);
       ApplyOkRule(dialog);
       return TRUE;
     case WM_COMMAND:
@@ -142,32 +204,35 @@ INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
       } else if (HIWORD(wParam) == EN_KILLFOCUS) {
         // Show a long text from its beginning again once the user leaves it.
         HWND field = reinterpret_cast<HWND>(lParam);
-        SendMessageA(field, EM_SETSEL, 0, 0);
-        SendMessageA(field, EM_SCROLLCARET, 0, 0);
+        g_sys.SendMessageA(field, EM_SETSEL, 0, 0);
+        g_sys.SendMessageA(field, EM_SCROLLCARET, 0, 0);
       } else if (wParam == IDOK) {
         Accept(dialog);
-      } else if (wParam == kBrowseDirectory || wParam == kBrowseControlFile) {
-        BrowseForFile(dialog, static_cast<int>(wParam) - 98);
       } else if (wParam == IDCANCEL) {
         Cancel(dialog);
+      } else {
+        for (const SetupField &f : kSetupFields)
+          if (f.browseButton && wParam == static_cast<WPARAM>(f.browseButton)) BrowseForFile(dialog, f.attribute);
       }
       return TRUE;
     case WM_DESTROY:
-      PostQuitMessage(0);
+      g_sys.PostQuitMessage(0);
       return TRUE;
     default:
       return FALSE;
   }
 }
 
-bool AcceptedByFilter(HWND window) {
-  LONG id = window ? GetWindowLongA(window, GWL_ID) : 0;
-  return id == IDOK || id == IDCANCEL || (id >= 16 && id <= 31);
-}
+LONG ControlId(HWND window) { return window ? g_sys.GetWindowLongA(window, GWL_ID) : 0; }
 
 bool IsFieldWindow(HWND window) {
-  LONG id = window ? GetWindowLongA(window, GWL_ID) : 0;
-  return id >= 16 && id <= 31;
+  LONG id = ControlId(window);
+  return id >= kNameField && id <= kControlFileField;
+}
+
+bool AcceptedByFilter(HWND window) {
+  LONG id = ControlId(window);
+  return id == IDOK || id == IDCANCEL || IsFieldWindow(window);
 }
 
 // Up and Down move between the fields, OK and Cancel, passing over the
@@ -175,19 +240,19 @@ bool IsFieldWindow(HWND window) {
 // Keys for the host application's other windows are left alone.
 bool FilterKey(HWND dialog, const MSG &msg) {
   if (msg.message != WM_KEYDOWN) return false;
-  if (msg.hwnd != dialog && !IsChild(dialog, msg.hwnd)) return false;
-  HWND focus = GetFocus();
+  if (msg.hwnd != dialog && !g_sys.IsChild(dialog, msg.hwnd)) return false;
+  HWND focus = g_sys.GetFocus();
   bool arrow = msg.wParam == VK_UP || msg.wParam == VK_DOWN;
   if (!arrow && !(msg.wParam == VK_RETURN && IsFieldWindow(focus))) return false;
 
   WPARAM previous = msg.wParam == VK_UP ? 1 : 0;
   HWND start = focus;
   for (;;) {
-    SendMessageA(dialog, WM_NEXTDLGCTL, previous, 0);
-    HWND now = GetFocus();
+    g_sys.SendMessageA(dialog, WM_NEXTDLGCTL, previous, 0);
+    HWND now = g_sys.GetFocus();
     // WM_NEXTDLGCTL may leave the focus where it was (outside the dialog,
     // or nowhere to go); a full round means no accepted control exists.
-    if (now == focus || now == start || !IsChild(dialog, now) || AcceptedByFilter(now)) break;
+    if (now == focus || now == start || !g_sys.IsChild(dialog, now) || AcceptedByFilter(now)) break;
     focus = now;
   }
   return true;
@@ -195,51 +260,46 @@ bool FilterKey(HWND dialog, const MSG &msg) {
 
 }  // namespace
 
-int GetFieldText(HWND dialog, int field, std::string &out) {
-  char buffer[260];
-  int n = GetDlgItemTextA(dialog, FieldId(field), buffer, 257);
-  if (n < 0) n = 0;
-  out.assign(buffer, static_cast<size_t>(n));
-  return n;
-}
-
 HWND OpenSetupDialog() { return g_openDialog; }
 
-bool ShowSetupDialog() {
-  g_dialogFont = CreateFontA(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_SWISS | DEFAULT_PITCH, "MS Sans Serif");
+DialogResult ShowSetupDialog(AttributeSet &set) {
+  g_dialogFont = g_sys.CreateFontA(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                   CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_SWISS | DEFAULT_PITCH, "MS Sans Serif");
 
   alignas(4) unsigned char dialogTemplate[kTemplateBytes];
-  FillDialogTemplate(dialogTemplate, LOWORD(GetDialogBaseUnits()), HIWORD(GetDialogBaseUnits()));
+  LONG units = g_sys.GetDialogBaseUnits();
+  FillDialogTemplate(dialogTemplate, LOWORD(units), HIWORD(units));
 
-  HWND dialog = CreateDialogIndirectParamA(g_module, reinterpret_cast<LPCDLGTEMPLATEA>(dialogTemplate), nullptr,
-                                           SetupDialogProc, 0);
+  DialogState state = {&set, false};
+  HWND dialog = g_sys.CreateDialogIndirectParamA(g_module, reinterpret_cast<LPCDLGTEMPLATEA>(dialogTemplate),
+                                                 nullptr, SetupDialogProc, reinterpret_cast<LPARAM>(&state));
   if (dialog) {
     g_openDialog = dialog;
-    SendMessageA(dialog, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(kSetupTitle));
+    g_sys.SendMessageA(dialog, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(kSetupTitle));
     MSG msg;
     BOOL got;
-    while ((got = GetMessageA(&msg, nullptr, 0, 0)) != 0 && got != -1) {
+    while ((got = g_sys.GetMessageA(&msg, nullptr, 0, 0)) != 0 && got != -1) {
       if (FilterKey(dialog, msg)) continue;
-      if (!IsDialogMessageA(dialog, &msg)) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+      if (!g_sys.IsDialogMessageA(dialog, &msg)) {
+        g_sys.TranslateMessage(&msg);
+        g_sys.DispatchMessageA(&msg);
       }
     }
     // A quit message that the host application posted (or a failing
     // GetMessageA) ends the loop with the dialog still open: close it as
     // Cancel, so that nothing is stored, and hand the quit on to the host.
-    if (IsWindow(dialog)) {
+    if (g_sys.IsWindow(dialog)) {
       Cancel(dialog);
       MSG quit;
-      PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
-      if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
+      g_sys.PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+      if (got == 0) g_sys.PostQuitMessage(static_cast<int>(msg.wParam));
     }
   }
   g_openDialog = nullptr;
-  DeleteObject(g_dialogFont);
+  g_sys.DeleteObject(g_dialogFont);
   g_dialogFont = nullptr;
-  return dialog != nullptr;
+  if (!dialog) return kDialogNotCreated;
+  return state.outOfMemory ? kDialogOutOfMemory : kDialogClosed;
 }
 
 }  // namespace kvdrm

@@ -1,14 +1,18 @@
 // The setup dialog: shown by ConfigDSN for an add or configure request that
-// comes with a parent window. Works on g_attributes; returns when the
-// dialog has closed, true, or at once, false, when it could not be created
-// (no display). OK leaves the four field texts in values[1..4]; Cancel
-// leaves values[1] empty.
+// comes with a parent window. Works on the set it is given; returns when
+// the dialog has closed, or at once when it could not be created (no
+// display). OK leaves the four field texts in values[1..4]; Cancel leaves
+// values[1] empty, and so does a set that could not take the texts.
 #pragma once
 #include <windows.h>
 
+#include "setup/attributes.h"
+
 namespace kvdrm {
 
-bool ShowSetupDialog();
+enum DialogResult { kDialogNotCreated, kDialogClosed, kDialogOutOfMemory };
+
+DialogResult ShowSetupDialog(AttributeSet &set);
 
 // The setup dialog whose loop is running on this thread, or null.
 HWND OpenSetupDialog();

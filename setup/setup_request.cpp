@@ -1,63 +1,58 @@
 #include "setup/setup_request.h"
 
-#include <odbcinst.h>
-
-#include <new>
-
 #include "setup/attribute_list.h"
-#include "setup/attributes.h"
 #include "setup/dialog.h"
 #include "setup/storage.h"
+#include "setup/system_calls.h"
 
 namespace kvdrm {
 
+AttributeSet g_attributes;
+
 namespace {
 
-bool Run(HWND parent, uint32_t request, const char *driver, const char *attributes) {
-  AttributeSet &a = g_attributes;
-  a.driver = driver;
+StoreOutcome Run(AttributeSet &a, HWND parent, uint32_t request, const char *attributes) {
   ParsedAttributes parsed;
   ParseAttributeList(attributes, parsed);
   for (int i = 1; i <= kAttributeCount; ++i)
-    if (parsed.supplied[i]) a.values[i] = parsed.values[i];
+    if (parsed.values[i] && !TextSetZ(a.values[i], parsed.values[i])) return kOutOfMemory;
   // A list without a name must not act on the name an earlier request left.
-  if (!parsed.supplied[kAttrDsn]) a.values[kAttrDsn].clear();
-  a.initialName = a.values[kAttrDsn];
+  if (!parsed.values[kAttrDsn]) TextFree(a.values[kAttrDsn]);
+  if (!TextSet(a.initialName, a.values[kAttrDsn].data, a.values[kAttrDsn].length)) return kOutOfMemory;
 
   RequestKind kind = ClassifyRequest(request);
-  FillAbsentAttributes(kind == kRequestAdd, parsed.supplied);
+  if (!FillAbsent(kind == kRequestAdd, parsed, TextStr(a.initialName), a.values, ReadProfileValue))
+    return kOutOfMemory;
   // A dialog that could not be created leaves the request as one without a
   // dialog: an empty name is then a missing name, not a Cancel.
-  bool dialog = kind != kRequestRemove && parent != nullptr && ShowSetupDialog();
-
-  StoreOutcome out = StoreDataSource(request, dialog);
-  // Posted last: the installer's other calls clear its error queue.
-  if (!out.ok) SQLPostInstallerError(static_cast<DWORD>(out.error), out.message);
-  return out.ok;
+  DialogResult dialog = kind != kRequestRemove && parent ? ShowSetupDialog(a) : kDialogNotCreated;
+  if (dialog == kDialogOutOfMemory) return kOutOfMemory;
+  return StoreDataSource(a, request, dialog == kDialogClosed);
 }
 
 }  // namespace
 
-bool RunSetupRequest(HWND parent, uint32_t request, const char *driver, const char *attributes) {
+}  // namespace kvdrm
+
+extern "C" BOOL WINAPI ConfigDSN(HWND parent, WORD request, LPCSTR driver, LPCSTR attributes) {
+  using namespace kvdrm;
+  if (!BindSystemCalls()) {
+    if (g_sys.SQLPostInstallerError)
+      g_sys.SQLPostInstallerError(ODBC_ERROR_LOAD_LIB_FAILED, "Could not load a system library");
+    return FALSE;
+  }
   // One request at a time: a request that arrives through an open setup
   // dialog's message loop would overwrite the state of the one in progress.
   if (HWND open = OpenSetupDialog()) {
-    SetForegroundWindow(open);
-    SQLPostInstallerError(ODBC_ERROR_REQUEST_FAILED, "A setup dialog of this driver is already open");
-    return false;
+    g_sys.SetForegroundWindow(open);
+    g_sys.SQLPostInstallerError(ODBC_ERROR_REQUEST_FAILED, "A setup dialog of this driver is already open");
+    return FALSE;
   }
-  bool ok = false;
-  try {
-    ok = Run(parent, request, driver, attributes);
-  } catch (const std::bad_alloc &) {
-    SQLPostInstallerError(ODBC_ERROR_OUT_OF_MEM, "Out of memory");
-  } catch (...) {
-    // Nothing may unwind into the installer.
-    SQLPostInstallerError(ODBC_ERROR_GENERAL_ERR, "Internal error");
-  }
+  g_attributes.driver = driver;
+  StoreOutcome out = Run(g_attributes, parent, request, attributes);
   // The description is the caller's and is valid only during the call.
   g_attributes.driver = nullptr;
-  return ok;
+  // Posted last: the installer's other calls clear its error queue.
+  if (!out.ok) g_sys.SQLPostInstallerError(static_cast<DWORD>(out.error), out.message);
+  return out.ok ? static_cast<BOOL>(-1) : FALSE;
 }
-
-}  // namespace kvdrm

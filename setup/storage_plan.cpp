@@ -1,5 +1,7 @@
 #include "setup/storage_plan.h"
 
+#include <string.h>
+
 namespace kvdrm {
 
 RequestKind ClassifyRequest(uint32_t request) {
@@ -22,28 +24,28 @@ char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + '
 // Whether `name` is the ASCII text `reserved` in any letter case. A
 // double-byte character matches no ASCII letter, even when its trail byte
 // is one.
-bool IsReservedName(const std::string &name, const char *reserved, LeadByteTest isLead) {
+bool IsReservedName(const char *name, const char *reserved, LeadByteTest isLead) {
   size_t i = 0;
-  for (; i < name.size() && reserved[i]; ++i) {
+  for (; name[i] && reserved[i]; ++i) {
     if (isLead(static_cast<unsigned char>(name[i])) || Upper(name[i]) != Upper(reserved[i])) return false;
   }
-  return i == name.size() && !reserved[i];
+  return !name[i] && !reserved[i];
 }
 
 }  // namespace
 
-bool IsStorableName(const std::string &name, LeadByteTest isLead) {
-  return !HasBackslash(name.data(), name.size(), isLead) && !IsReservedName(name, "ODBC Data Sources", isLead) &&
+bool IsStorableName(const char *name, LeadByteTest isLead) {
+  return !HasBackslash(name, strlen(name), isLead) && !IsReservedName(name, "ODBC Data Sources", isLead) &&
          !IsReservedName(name, "ODBC File DSN", isLead);
 }
 
-bool HasFileDataSource(const std::string &name) { return name.find('/') == std::string::npos; }
+bool HasFileDataSource(const char *name) { return !strchr(name, '/'); }
 
-StoragePlan PlanStorage(uint32_t request, const std::string &initialName, const std::string &name,
-                        bool dialogShown, LeadByteTest isLead) {
+StoragePlan PlanStorage(uint32_t request, const char *initialName, const char *name, bool dialogShown,
+                        LeadByteTest isLead) {
   RequestKind kind = ClassifyRequest(request);
   StoragePlan plan;
-  if (name.empty()) {
+  if (!*name) {
     // The dialog empties the name on Cancel; that is the user's choice, not
     // a failure. Without a dialog the request simply named nothing.
     if (!(dialogShown && kind != kRequestRemove)) {
@@ -55,8 +57,8 @@ StoragePlan PlanStorage(uint32_t request, const std::string &initialName, const 
   plan.write = kind != kRequestRemove;
   // An add never removes: the name its list gave need not belong to the
   // data source being added, even when the dialog replaced it.
-  plan.removeInitial = !initialName.empty() &&
-                       (kind == kRequestRemove || (kind == kRequestConfigure && name != initialName));
+  plan.removeInitial =
+      *initialName && (kind == kRequestRemove || (kind == kRequestConfigure && strcmp(name, initialName) != 0));
   if (!IsStorableName(name, isLead) || (plan.removeInitial && !IsStorableName(initialName, isLead))) {
     plan.write = plan.removeInitial = false;
     plan.error = kErrorInvalidName;

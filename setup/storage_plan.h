@@ -3,8 +3,6 @@
 #pragma once
 #include <stdint.h>
 
-#include <string>
-
 #include "registry/dbcs.h"
 
 namespace kvdrm {
@@ -35,12 +33,12 @@ constexpr uint32_t kPassAccess[2] = {0xF003F, 0xF003F | 0x0100};
 // character (nested keys), or the installer's own sections "ODBC Data
 // Sources" (the list of all data sources) and "ODBC File DSN" (its
 // settings) in any letter case. Every other name is stored as it is.
-bool IsStorableName(const std::string &name, LeadByteTest isLead);
+bool IsStorableName(const char *name, LeadByteTest isLead);
 
 // Whether the name has a file data source: a '/' would reach into a
 // subfolder of the file data source directory, so such a name has none
 // (its registry key is an ordinary one).
-bool HasFileDataSource(const std::string &name);
+bool HasFileDataSource(const char *name);
 
 // The decision for one request, the same in both passes.
 struct StoragePlan {
@@ -54,8 +52,8 @@ struct StoragePlan {
 // request: the raw request code; initialName: the name the attribute list
 // gave; name: values[1] after the dialog, if any; dialogShown: whether the
 // dialog ran (an empty name then means Cancel).
-StoragePlan PlanStorage(uint32_t request, const std::string &initialName, const std::string &name,
-                        bool dialogShown, LeadByteTest isLead);
+StoragePlan PlanStorage(uint32_t request, const char *initialName, const char *name, bool dialogShown,
+                        LeadByteTest isLead);
 
 // What one pass managed: the driver's key opened in that pass's view, and
 // the data source key was created with its four values. removeFailed: the
@@ -74,6 +72,7 @@ struct StoreOutcome {
   int error = 0;
   const char *message = "";
 };
+constexpr StoreOutcome kOutOfMemory = {false, kErrorOutOfMemory, "Out of memory"};
 
 // A write succeeds when at least one pass found the driver and wrote the
 // key: on 64-bit Windows a 32-bit driver is registered in one view only, so

@@ -106,11 +106,11 @@ TEST_F(DialogWithDouble, ARefusedNameNeverReachesWriteDsnToIni) {
   EXPECT_FALSE(Stored(name));
 }
 
-// Names the installer itself would take ("a/b") or that would make it wipe
-// its list ("ODBC Data Sources") never reach it: storage could not store
-// them afterwards, and the list would already be gone.
+// Names that would make the installer wipe its list ("ODBC Data Sources")
+// or its settings never reach it: storage could not store them afterwards,
+// and the list would already be gone. A '/' is an ordinary character.
 TEST_F(DialogWithDouble, NamesStorageRefusesAreNeverRegistered) {
-  const std::string names[] = {"a/b-" + UniqueName("slash"), "ODBC Data Sources", "odbc DATA sources"};
+  const std::string names[] = {"ODBC Data Sources", "odbc DATA sources", "ODBC File dsn"};
   for (const std::string &name : names) {
     SCOPED_TRACE(name);
     odbcdouble::Reset(state);
@@ -122,7 +122,12 @@ TEST_F(DialogWithDouble, NamesStorageRefusesAreNeverRegistered) {
     });
     EXPECT_TRUE(Calls("SQLWriteDSNToIni").empty());
   }
-  RemoveDataSource(names[0]);
+  const std::string slashed = "a/b-" + UniqueName("slash");
+  DataSource cleanup(slashed, false);
+  odbcdouble::Reset(state);
+  RunDialog(1, List(slashed), [&](Ui &ui) { ui.Click(IDOK); });
+  EXPECT_EQ(1u, Calls("SQLWriteDSNToIni").size());
+  EXPECT_TRUE(Stored(slashed));
 }
 
 TEST_F(DialogWithDouble, AFailedWriteDsnToIniIsTheInvalidNameMessage) {

@@ -34,7 +34,8 @@ struct UnmanagedWindows {
   ~UnmanagedWindows() { RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str()); }
 } g_unmanaged;
 
-constexpr UINT kSync1 = WM_APP + 1, kSync2 = WM_APP + 2, kFocusHost = WM_APP + 3, kQuit = WM_APP + 4;
+constexpr UINT kSync1 = WM_APP + 1, kSync2 = WM_APP + 2, kFocusHost = WM_APP + 3, kQuit = WM_APP + 4,
+               kRun = WM_APP + 5;
 HANDLE g_synced = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 std::atomic<int> g_hostKeyDowns{0};
 int g_lastQuit = -1;
@@ -51,6 +52,9 @@ LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       return 0;
     case kFocusHost:
       SetFocus(window);
+      return 0;
+    case kRun:
+      (*reinterpret_cast<const std::function<void()> *>(lParam))();
       return 0;
     case kQuit:
       PostQuitMessage(static_cast<int>(wParam));
@@ -141,6 +145,10 @@ void Ui::Sync() const {
 void Ui::FocusHost() const {
   PostMessageA(host, kFocusHost, 0, 0);
   Sync();
+}
+
+void Ui::OnUiThread(const std::function<void()> &work) const {
+  SendMessageA(host, kRun, 0, reinterpret_cast<LPARAM>(&work));
 }
 
 void Ui::HostQuits(int code) const { PostMessageA(host, kQuit, static_cast<WPARAM>(code), 0); }

@@ -36,6 +36,9 @@ struct Ui {
   void FocusHost() const;
   // The host application posts a quit message with this code.
   void HostQuits(int code) const;
+  // Runs `work` on the UI thread, from the host window's procedure (so
+  // inside whatever message loop runs there), and waits for it.
+  void OnUiThread(const std::function<void()> &work) const;
   // Waits until the dialog has been destroyed.
   bool WaitClosed(DWORD ms = 5000) const;
 };

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <stdlib.h>
+#include <string.h>
 
 #include <string>
 
@@ -100,6 +101,65 @@ TEST_F(DialogFaults, RenameGoesThroughOnceTheInstallerTakesTheName) {
   EXPECT_TRUE(Stored(b.name()));
   EXPECT_EQ("Stored description", StoredValue(b.name(), "Description"));
   for (const std::string &d : snap::Differences(before, snap::Take({}), {a.name(), b.name()})) ADD_FAILURE() << d;
+}
+
+// A standard user's system data source: its key opens for reading only.
+// OK must not let the installer replace the key's values (it would, with a
+// bare "Driver") when storage cannot write them again: the request fails
+// and says why, and the data source stays as it was.
+TEST_F(DialogFaults, ASystemDataSourceThatCannotBeWrittenKeepsItsValues) {
+  DataSource a(UniqueName("sys"), false);
+  testlib::ScopedKey key(HKEY_LOCAL_MACHINE, testlib::DataSourcePath(a.name()));
+  key.SetString("Description", "Stored description");
+  key.SetString("CTX", "C:\\STORED\\STORED.CTX");
+  ASSERT_EQ(ERROR_SUCCESS, testlib::SetEveryoneAccess(key.get(), KEY_READ | WRITE_DAC));
+  Profile(a.name());
+  state->configMode = 2;
+  BOOL r = RunDialog(2, Attributes({"DSN=" + a.name()}), [&](Ui &ui) {
+    ui.Click(IDOK);
+    EXPECT_TRUE(ui.WaitClosed());
+  });
+  EXPECT_EQ(FALSE, r);
+  ASSERT_EQ(1, state->errorCount);
+  EXPECT_NE(nullptr, strstr(state->errors[0].message, "access denied")) << state->errors[0].message;
+  EXPECT_EQ(0, odbcdouble::CountCalls(state, "SQLWriteDSNToIni"));
+  HKEY k = nullptr;
+  char text[64] = "";
+  DWORD size = sizeof text;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, testlib::DataSourcePath(a.name()).c_str(), 0, KEY_READ, &k));
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(k, "Description", nullptr, nullptr, reinterpret_cast<BYTE *>(text), &size));
+  RegCloseKey(k);
+  EXPECT_STREQ("Stored description", text);
+  SECURITY_DESCRIPTOR open;
+  InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);
+  EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, &open));
+}
+
+// The dialog's loop dispatches every message of the caller's thread, so a
+// second request can arrive while it is open. It is refused, and the open
+// request goes on with its own state: here a rename of A to B.
+TEST_F(DialogFaults, ARequestWhileTheDialogIsOpenIsRefused) {
+  DataSource a(UniqueName("a")), b(UniqueName("b"), false), other(UniqueName("other"));
+  Profile(a.name());
+  auto configDsn = reinterpret_cast<BOOL(__stdcall *)(HWND, UINT, LPCSTR, LPCSTR)>(
+      reinterpret_cast<void *>(testlib::KvdrmProc("ConfigDSN")));
+  BOOL nested = kTrue;
+  BOOL r = RunDialog(2, Attributes({"DSN=" + a.name()}), [&](Ui &ui) {
+    std::string list = Attributes({"DSN=" + other.name(), "Description=nested"});
+    ui.OnUiThread([&] { nested = configDsn(nullptr, 2, Driver().c_str(), list.c_str()); });
+    EXPECT_TRUE(ui.Open());
+    ui.Clear(kName);
+    ui.FocusOn(kName);
+    ui.Chars(b.name());
+    ui.Click(IDOK);
+    EXPECT_TRUE(ui.WaitClosed());
+  });
+  EXPECT_EQ(FALSE, nested);
+  EXPECT_EQ(kTrue, r);
+  EXPECT_FALSE(Stored(a.name()));
+  EXPECT_EQ("Stored description", StoredValue(b.name(), "Description"));
+  EXPECT_EQ("Stored description", StoredValue(other.name(), "Description"));
 }
 
 }  // namespace

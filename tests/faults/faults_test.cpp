@@ -8,16 +8,17 @@
 // Software\ODBC tree and the file data source folder are pictured before
 // and after), and a request that cannot finish keeps the old data source.
 #include <windows.h>
+#include <string.h>
 
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "setup/config_dsn.h"
-#include "setup/attributes.h"
 #include "setup/dialog.h"
+#include "setup/setup_request.h"
 #include "tests/faults/snapshot.h"
 #include "tests/odbcdouble/odbc_double.h"
 #include "tests/setup/setup_helpers.h"
@@ -39,11 +40,11 @@ struct Script {
 
 namespace kvdrm {
 HWND OpenSetupDialog() { return nullptr; }
-bool ShowSetupDialog() {
-  if (g_script.renameTo.empty()) return true;
-  g_attributes.values[kAttrDsn] = g_script.renameTo;
+DialogResult ShowSetupDialog(AttributeSet &set) {
+  if (g_script.renameTo.empty()) return kDialogClosed;
+  TextSetZ(set.values[kAttrDsn], g_script.renameTo.c_str());
   SetListed(HKEY_CURRENT_USER, g_script.renameTo);
-  return true;
+  return kDialogClosed;
 }
 }  // namespace kvdrm
 
@@ -295,7 +296,7 @@ TEST_F(Faults, DriverInOneViewOnly) {
   }
 
   // A system data source in both views, removed with the driver in one:
-  // only that view's copy goes; the other stays whole.
+  // a removal needs no driver, so both copies go.
   DeleteDataSourceEverywhere(b);
   Existing(b, HKEY_LOCAL_MACHINE, 0);
   Existing(b, HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY);
@@ -305,8 +306,8 @@ TEST_F(Faults, DriverInOneViewOnly) {
   std::string list = List({("DSN=" + b).c_str()});
   ExpectResult(ConfigDSN(nullptr, 3, only32.name.c_str(), list.c_str()), 0);
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(b), 0));
-  EXPECT_EQ(Sz("old"), Text(b, "Description", HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY));
-  EXPECT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, kListKey, b.c_str(), KEY_WOW64_64KEY).present);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(b), KEY_WOW64_64KEY));
+  EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, kListKey, b.c_str(), KEY_WOW64_64KEY).present);
 }
 
 // The data source key exists but does not open for writing: adding over it
@@ -412,6 +413,52 @@ TEST_F(Faults, RootNotWritable) {
         ExpectBystandersKept(before);
         break;
     }
+  }
+}
+
+// A standard user: the driver's registration and everything of
+// HKEY_LOCAL_MACHINE open for reading only. User data sources are added,
+// configured, renamed and removed as ever; a system data source fails, says
+// why, and stays as it was.
+TEST_F(Faults, StandardUser) {
+  std::vector<std::unique_ptr<LockedKey>> locks;
+  for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
+    Existing(a, HKEY_LOCAL_MACHINE, view);
+    for (const std::string &path : {DriverPath(driver.name), DataSourcePath(a), std::string("Software\\ODBC\\ODBC.INI")})
+      locks.emplace_back(new LockedKey(HKEY_LOCAL_MACHINE, path, view));
+  }
+  for (const auto &l : locks) ASSERT_TRUE(l->locked);
+  ASSERT_FALSE(OpensWithFullAccess(HKEY_LOCAL_MACHINE, DriverPath(driver.name)));
+
+  const struct {
+    uint16_t mode;
+    Request request;
+    int error;
+    Fate fateA, fateB;  // under HKEY_CURRENT_USER
+  } rows[] = {
+      {1, kAdd, 0, kIntact, kWritten},
+      {1, kConfigure, 0, kRewritten, kAbsent},
+      {1, kRename, 0, kGone, kWritten},
+      {1, kRemove, 0, kGone, kAbsent},
+      {2, kConfigure, kRequestFailed, kIntact, kAbsent},
+      {2, kRemove, kRequestFailed, kIntact, kAbsent},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(std::string(kRequestNames[row.request]) + (row.mode == 2 ? ", system" : ", user"));
+    DeleteDataSourceEverywhere(b);
+    Existing(a, HKEY_CURRENT_USER, 0);
+    odbcdouble::Reset(st);
+    Answers();
+    st->configMode = row.mode;
+    ExpectResult(Run(row.request), row.error);
+    g_script = Script();
+    if (row.error) {
+      EXPECT_NE(nullptr, strstr(st->errors[0].message, "access denied")) << st->errors[0].message;
+    }
+    ExpectFate(a, row.fateA);
+    ExpectFate(b, row.fateB);
+    for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)})
+      EXPECT_EQ(Sz("old"), Text(a, "Description", HKEY_LOCAL_MACHINE, view)) << "view " << view;
   }
 }
 

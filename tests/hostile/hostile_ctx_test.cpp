@@ -1,8 +1,8 @@
 // Hostile CTX values: huge texts, texts without their NUL or with NULs
 // inside, every other value type, short and long REG_DWORDs, a key deleted
-// under an open handle, a value rewritten while it is read, a key that
-// opens for reading only. For each: what ReadRegString yields, which
-// manager a session then loads, and that no handle or heap is left behind.
+// under an open handle, a value rewritten while it is read. For each: what
+// ReadRegString yields, which manager a session then loads, and that no
+// handle or heap is left behind.
 #include <string.h>
 
 #include <atomic>
@@ -248,44 +248,6 @@ TEST_F(HostileCtx, ValueRewrittenWhileRead) {
   printf("\n");
   EXPECT_EQ(0, wrong);
   EXPECT_GT(seen["short"] + seen["long"], 0);
-}
-
-// A key whose security lets the caller read but not write: it does not
-// open with full access, but reading is all a session does, so it is used
-// and HKEY_LOCAL_MACHINE is not looked at.
-TEST_F(HostileCtx, KeyThatOpensForReadingOnly) {
-  std::string name = UniqueName("readonly");
-  std::string path = DataSourcePath(name);
-  ScopedKey machine(HKEY_LOCAL_MACHINE, path);
-  machine.SetString("CTX", ManagerDir("ok2") + "KOLVARD.CTX");
-  {
-    ScopedKey user(HKEY_CURRENT_USER, path);
-    user.SetString("CTX", ManagerDir("ok") + "KOLVARD.CTX");
-
-    // Everyone: read, and delete so that the test can remove the key.
-    ASSERT_EQ(ERROR_SUCCESS, testlib::SetEveryoneAccess(user.get(), KEY_READ | DELETE));
-
-    HKEY k = nullptr;
-    LONG full = RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &k);
-    if (full == ERROR_SUCCESS) RegCloseKey(k);
-    LONG read = RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &k);
-    if (read == ERROR_SUCCESS) RegCloseKey(k);
-    printf("[ hostile  ] read-only key: full access open %ld, read open %ld\n", full, read);
-    EXPECT_EQ(ERROR_SUCCESS, read);
-    ASSERT_EQ(ERROR_ACCESS_DENIED, full) << "the platform does not enforce the key's security";
-
-    kvdrm::ManagerLookup where = {};
-    EXPECT_TRUE(kvdrm::LookupManager(name.c_str(), where));
-    EXPECT_EQ(0, where.root);
-    EXPECT_EQ(ManagerDir("ok") + "OdbcDrm.dll", kvdrm::TextStr(where.managerPath));
-    kvdrm::FreeManagerLookup(where);
-
-    DrmArg h = 0;
-    EXPECT_EQ(0, Begin()(&h, 0, 0, name.c_str()));
-    EXPECT_STRCASEEQ((ManagerDir("ok") + "OdbcDrm.dll").c_str(), ModulePath(Slots(h)[3]).c_str());
-    End()(h);
-  }
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, path)) << "the read-only key was not removed";
 }
 
 }  // namespace

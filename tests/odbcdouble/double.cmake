@@ -11,6 +11,7 @@ target_include_directories(odbc_double PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_options(odbc_double PRIVATE ${KVDRM_WARNINGS})
 target_compile_definitions(odbc_double PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
 target_link_options(odbc_double PRIVATE ${KVDRM_STATIC} -Wl,--enable-stdcall-fixup)
+target_link_libraries(odbc_double PRIVATE advapi32)
 set_target_properties(odbc_double PROPERTIES OUTPUT_NAME odbccp32 PREFIX "" SUFFIX ".dll"
                       RUNTIME_OUTPUT_DIRECTORY ${KVDRM_DOUBLE_DIR}
                       ARCHIVE_OUTPUT_DIRECTORY ${KVDRM_DOUBLE_DIR}/lib)

@@ -123,8 +123,30 @@ BOOL __stdcall SQLValidDSN(LPCSTR name) {
   return n > 0 && n <= 32 && !strpbrk(name, "[]{}(),;?*=!@\\");
 }
 
+// As documented for the real installer: the data source's key in the
+// mode's root is removed and made again with a single "Driver" value, and
+// the name is entered in "ODBC Data Sources".
 BOOL __stdcall SQLWriteDSNToIni(LPCSTR name, LPCSTR driver) {
-  return !Enter(odbcdouble::kWriteDSNToIni, "SQLWriteDSNToIni", "%s|%s", Text(name), Text(driver));
+  if (Enter(odbcdouble::kWriteDSNToIni, "SQLWriteDSNToIni", "%s|%s", Text(name), Text(driver))) return FALSE;
+  if (!name || !*name || !driver) return FALSE;
+  HKEY root = g_state.configMode == 2 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  char path[512];
+  snprintf(path, sizeof path, "Software\\ODBC\\ODBC.INI\\%s", name);
+  RegDeleteTreeA(root, path);
+  HKEY key;
+  if (RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return FALSE;
+  LONG rc = RegSetValueExA(key, "Driver", 0, REG_SZ, reinterpret_cast<const BYTE *>(driver),
+                           static_cast<DWORD>(strlen(driver) + 1));
+  RegCloseKey(key);
+  if (rc == ERROR_SUCCESS &&
+      RegCreateKeyExA(root, "Software\\ODBC\\ODBC.INI\\ODBC Data Sources", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      &key, nullptr) == ERROR_SUCCESS) {
+    rc = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(driver),
+                        static_cast<DWORD>(strlen(driver) + 1));
+    RegCloseKey(key);
+  }
+  return rc == ERROR_SUCCESS;
 }
 
 BOOL __stdcall SQLRemoveDSNFromIni(LPCSTR name) {

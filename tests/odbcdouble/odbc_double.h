@@ -18,7 +18,11 @@
 //   SQLPostInstallerError       appends to `errors`
 //   SQLInstallerError           reads `errors` back (1-based, SQL_NO_DATA past the end)
 //   SQLValidDSN                 the installer's rule: 1..32 characters, none of []{}(),;?*=!@\ .
-//   SQLWriteDSNToIni            records only (the registry is not touched)
+//   SQLWriteDSNToIni            as the documented installer: removes the data
+//                               source's key in the mode's root (HKLM for
+//                               mode 2, else HKCU), makes it again with a
+//                               single "Driver" value, lists the name in
+//                               "ODBC Data Sources"
 //   SQLRemoveDSNFromIni         records only
 //   SQLWritePrivateProfileString records only
 //   OdbcDoubleState             returns the State below (not in the real library)

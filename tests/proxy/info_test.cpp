@@ -43,10 +43,9 @@ TEST(LocalInfo, AnswersEachCode) {
       {135, 4, 0xFF, 0, 4, "", 0},
       {136, 8, 0xFF, 0, 4, "", 0},
       {137, 64, 0xFF, 0, 4, "", 0},
-      // Below the 4 bytes of the answer: the answer all the same (these
-      // codes are always asked with room for it).
-      {136, 2, 0xFF, 0, 4, "", 0},
-      {137, -1, 0xFF, 0, 4, "", 0},
+      // Stated below the 4 bytes of the answer: the answer is written all the same.
+      {136, 2, 0xFF, 0, 4, "\0\0\0\0", 4},
+      {135, 0, 0xFF, 0, 4, "\0\0\0\0", 4},
       {6, 16, 0xFF, -1603, kUntouched, "", 0},
       {6, -1, 0xFF, -1603, kUntouched, "", 0},
       {7, 16, 0xFF, 0, kUntouched, "", 0},
@@ -72,7 +71,7 @@ TEST(LocalInfo, AnswersEachCode) {
     EXPECT_EQ(0, shift);
     EXPECT_EQ(r.length, length);
     int filled = r.size > 0 ? r.size : 0;
-    if (r.code >= 135 && r.code <= 137 && filled < 4) filled = 4;
+    if (filled < static_cast<int>(r.answerLen)) filled = static_cast<int>(r.answerLen);
     for (int i = 0; i < kBuf + kGuard; ++i) {
       unsigned char want = i >= filled ? r.prefill
                            : static_cast<size_t>(i) < r.answerLen ? static_cast<unsigned char>(r.answer[i])

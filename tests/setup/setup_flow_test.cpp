@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "setup/config_dsn.h"
-#include "setup/attributes.h"
 #include "setup/dialog.h"
+#include "setup/setup_request.h"
+#include "setup/system_calls.h"
 #include "tests/odbcdouble/odbc_double.h"
 #include "tests/setup/setup_helpers.h"
 
@@ -31,13 +31,13 @@ struct Script {
 
 namespace kvdrm {
 HWND OpenSetupDialog() { return nullptr; }
-bool ShowSetupDialog() {
+DialogResult ShowSetupDialog(AttributeSet &set) {
   ++g_script.shown;
-  for (int i = 1; i <= kAttributeCount; ++i) g_script.seen[i] = g_attributes.values[i];
-  g_script.seenInitial = g_attributes.initialName;
-  g_script.seenDriver = g_attributes.driver ? g_attributes.driver : "<null>";
-  if (g_script.rename) g_attributes.values[kAttrDsn] = g_script.newName;
-  return true;
+  for (int i = 1; i <= kAttributeCount; ++i) g_script.seen[i] = TextStr(set.values[i]);
+  g_script.seenInitial = TextStr(set.initialName);
+  g_script.seenDriver = set.driver ? set.driver : "<null>";
+  if (g_script.rename) TextSetZ(set.values[kAttrDsn], g_script.newName.c_str());
+  return kDialogClosed;
 }
 }  // namespace kvdrm
 
@@ -241,6 +241,36 @@ TEST_F(FlowTest, NameTypedWithSeparatorIsRefused) {
   EXPECT_EQ(7u, st->errors[0].code);
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(parent)));
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(a)));
+}
+
+// Each library bound at run time made unavailable in turn: the request
+// fails before it touches anything, with an error posted when the
+// installer's own library is there to take it; the next request binds what
+// was missing.
+TEST_F(FlowTest, AMissingSystemLibraryFailsTheRequest) {
+  for (int dll = 0; dll < kvdrm::kSystemDllCount; ++dll) {
+    SCOPED_TRACE(kvdrm::g_systemDlls[dll]);
+    std::string a = UniqueName("A");
+    Cleanup cleanup({a});
+    odbcdouble::ClearLog(st);
+    const char *saved = kvdrm::g_systemDlls[dll];
+    kvdrm::g_systemDlls[dll] = "kvdrm-absent.dll";
+    kvdrm::g_sys = kvdrm::SystemCalls();
+    BOOL result = Run(1, List({("DSN=" + a).c_str()}), nullptr);
+    kvdrm::g_systemDlls[dll] = saved;
+    EXPECT_EQ(FALSE, result);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(a)));
+    const int posted = dll == kvdrm::kOdbccp32 ? 0 : 1;
+    EXPECT_EQ(posted, st->callCount) << "no installer call but the error";
+    ASSERT_EQ(posted, st->errorCount);
+    if (posted) {
+      EXPECT_EQ(static_cast<uint32_t>(ODBC_ERROR_LOAD_LIB_FAILED), st->errors[0].code);
+    }
+  }
+  std::string b = UniqueName("B");
+  Cleanup cleanup({b});
+  EXPECT_EQ(kTrue, Run(1, List({("DSN=" + b).c_str()}), nullptr));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(b)));
 }
 
 }  // namespace

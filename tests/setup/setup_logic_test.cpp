@@ -1,6 +1,8 @@
 // The pure rules of data source setup: attribute list parsing, request
 // codes, filling absent attributes, and the storage decision.
 #include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
 
 #include <initializer_list>
 
@@ -84,21 +86,23 @@ TEST(DecodeRequest, Table) {
     EXPECT_EQ(c.kind, ClassifyRequest(c.request));
     ParsedAttributes p;
     p.values[1] = "left over";
-    p.supplied[1] = true;
     ParseAttributeList(c.nullList ? nullptr : c.list.data(), p);
     for (int i = 1; i <= kAttributeCount; ++i) {
       SCOPED_TRACE(kAttributeKeys[i]);
-      EXPECT_EQ(c.expect[i] != nullptr, p.supplied[i]);
-      EXPECT_EQ(c.expect[i] ? c.expect[i] : "", p.values[i]);
+      EXPECT_EQ(c.expect[i] != nullptr, p.values[i] != nullptr);
+      EXPECT_STREQ(c.expect[i], p.values[i]);
     }
   }
 }
 
 std::string g_readLog;
-std::string FakeProfile(const char *section, const char *entry) {
+void FakeProfile(const char *section, const char *entry, char (&out)[256]) {
   g_readLog += std::string(section) + "/" + entry + ";";
-  if (std::string(entry) == "DBQ") return "";  // a missing entry
-  return std::string("profile ") + entry;
+  if (std::string(entry) == "DBQ") {
+    out[0] = '\0';  // a missing entry
+    return;
+  }
+  snprintf(out, sizeof out, "profile %s", entry);
 }
 
 TEST(FillAbsent, DefaultsForAddProfileOtherwise) {
@@ -120,10 +124,20 @@ TEST(FillAbsent, DefaultsForAddProfileOtherwise) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
-    std::string values[kAttributeCount + 1] = {"", "keep", "given", "was", ""};
+    const char *const start[kAttributeCount + 1] = {"", "keep", "given", "was", ""};
+    Text values[kAttributeCount + 1] = {};
+    ParsedAttributes parsed = {};
+    for (int i = 1; i <= kAttributeCount; ++i) {
+      ASSERT_TRUE(TextSetZ(values[i], start[i]));
+      if (c.supplied[i]) parsed.values[i] = start[i];
+    }
     g_readLog.clear();
-    FillAbsent(c.add, c.supplied, "Sec", values, FakeProfile);
-    for (int i = 1; i <= kAttributeCount; ++i) EXPECT_EQ(c.expect[i], values[i]) << kAttributeKeys[i];
+    EXPECT_TRUE(FillAbsent(c.add, parsed, "Sec", values, FakeProfile));
+    for (int i = 1; i <= kAttributeCount; ++i) {
+      EXPECT_STREQ(c.expect[i], TextStr(values[i])) << kAttributeKeys[i];
+      EXPECT_EQ(strlen(c.expect[i]), values[i].length) << kAttributeKeys[i];
+      TextFree(values[i]);
+    }
     EXPECT_EQ(c.reads, g_readLog);
   }
 }

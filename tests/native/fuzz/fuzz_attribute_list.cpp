@@ -4,6 +4,7 @@
 // result is compared with a plain reading of the list format, and filling
 // must leave supplied values and the name alone.
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -16,9 +17,9 @@ namespace {
 
 std::string g_lastSection;
 
-std::string FakeProfile(const char *section, const char *entry) {
+void FakeProfile(const char *section, const char *entry, char (&out)[256]) {
   g_lastSection = section ? section : "<null>";
-  return std::string("profile:") + (entry ? entry : "<null>");
+  snprintf(out, sizeof out, "profile:%s", entry ? entry : "<null>");
 }
 
 }  // namespace
@@ -52,29 +53,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
   }
   for (int i = 1; i <= 4; ++i) {
-    if (got.supplied[i] != supplied[i]) abort();
-    if (got.values[i] != want[i]) abort();
+    if ((got.values[i] != nullptr) != supplied[i]) abort();
+    if (got.values[i] && got.values[i] != want[i]) abort();
   }
 
   // Filling: supplied values stay, the others get the default (add) or
   // the profile entry of the section given (any other request); the name
   // is never filled.
   bool isAdd = size > 0 && (data[0] & 1);
-  std::string section = got.values[1];
-  std::string values[5];
-  for (int i = 1; i <= 4; ++i) values[i] = got.values[i];
+  std::string section = want[1];
+  kvdrm::Text values[5] = {};
+  for (int i = 1; i <= 4; ++i)
+    if (!kvdrm::TextSetZ(values[i], got.values[i])) abort();
   g_lastSection.clear();
-  kvdrm::FillAbsent(isAdd, got.supplied, section, values, FakeProfile);
-  if (values[1] != got.values[1]) abort();
+  if (!kvdrm::FillAbsent(isAdd, got, section.c_str(), values, FakeProfile)) abort();
+  if (want[1] != kvdrm::TextStr(values[1])) abort();
   for (int i = 2; i <= 4; ++i) {
-    if (got.supplied[i]) {
-      if (values[i] != got.values[i]) abort();
+    std::string value(kvdrm::TextStr(values[i]), values[i].length);
+    if (supplied[i]) {
+      if (value != want[i]) abort();
     } else if (isAdd) {
-      if (values[i] != kvdrm::kAttributeDefaults[i]) abort();
+      const char *byDefault = nullptr;
+      for (const kvdrm::SetupField &f : kvdrm::kSetupFields)
+        if (f.attribute == i) byDefault = f.addDefault;
+      if (!byDefault || value != byDefault) abort();
     } else {
-      if (values[i] != std::string("profile:") + keys[i]) abort();
+      if (value != std::string("profile:") + keys[i]) abort();
       if (g_lastSection != section) abort();
     }
   }
+  for (kvdrm::Text &v : values) kvdrm::TextFree(v);
   return 0;
 }

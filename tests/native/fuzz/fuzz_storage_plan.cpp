@@ -22,7 +22,7 @@ bool SingleByte(unsigned char) { return false; }
 bool ReachesBeyond(const std::string &name) {
   if (name.find('\\') != std::string::npos) return true;
   if (name.size() != 17 && name.size() != 13) return false;
-  return !kvdrm::IsStorableName(name, SingleByte);
+  return !kvdrm::IsStorableName(name.c_str(), SingleByte);
 }
 
 }  // namespace
@@ -42,15 +42,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string initialName = cut == std::string::npos ? rest : rest.substr(0, cut);
   std::string name = cut == std::string::npos ? rest : rest.substr(cut + 1);
   if (flags & 4) name = initialName;
+  // Names reach storage as NUL-terminated texts.
+  name = name.c_str();
 
   kvdrm::RequestKind kind = kvdrm::ClassifyRequest(request);
   if (kind != kvdrm::ClassifyRequest(request & 0xFFFF)) abort();
   uint16_t low = request & 0xFFFF;
   if ((low == 1) != (kind == kvdrm::kRequestAdd) || (low == 3) != (kind == kvdrm::kRequestRemove)) abort();
   if (kvdrm::RootIndexForMode(low) != (low == 2 ? 1 : 0)) abort();
-  if (kvdrm::IsStorableName(name, SingleByte) == ReachesBeyond(name)) abort();
+  if (kvdrm::IsStorableName(name.c_str(), SingleByte) == ReachesBeyond(name)) abort();
 
-  kvdrm::StoragePlan plan = kvdrm::PlanStorage(request, initialName, name, dialogShown, SingleByte);
+  kvdrm::StoragePlan plan = kvdrm::PlanStorage(request, initialName.c_str(), name.c_str(), dialogShown, SingleByte);
   if (plan.write || plan.removeInitial) {
     if (!plan.act) abort();
   }

@@ -1,0 +1,47 @@
+// The entry points of USER32, GDI32, COMDLG32 and ODBCCP32 that data source
+// setup calls, bound at the start of a setup request with LoadLibraryA and
+// GetProcAddress: a host that only runs sessions never loads them (COMDLG32
+// alone brings the shell's libraries). Calls go through g_sys, whose
+// members have the functions' own types.
+#pragma once
+#include <windows.h>
+#include <commdlg.h>
+#include <odbcinst.h>
+
+namespace kvdrm {
+
+enum SystemDll { kUser32, kGdi32, kComdlg32, kOdbccp32, kSystemDllCount };
+
+#define KVDRM_SYSTEM_CALLS(X)                                                                                   \
+  X(kUser32, CharUpperBuffW) X(kUser32, CreateDialogIndirectParamA) X(kUser32, CreateWindowExA)                 \
+  X(kUser32, DestroyWindow) X(kUser32, DispatchMessageA) X(kUser32, DrawTextA) X(kUser32, EnableWindow)         \
+  X(kUser32, GetDC) X(kUser32, GetDialogBaseUnits) X(kUser32, GetDlgItem) X(kUser32, GetDlgItemTextA)           \
+  X(kUser32, GetFocus) X(kUser32, GetMessageA) X(kUser32, GetWindowLongA) X(kUser32, IsChild)                   \
+  X(kUser32, IsDialogMessageA) X(kUser32, IsWindow) X(kUser32, MessageBoxA) X(kUser32, PeekMessageA)           \
+  X(kUser32, PostQuitMessage) X(kUser32, ReleaseDC) X(kUser32, SendMessageA) X(kUser32, SetDlgItemTextA)        \
+  X(kUser32, SetForegroundWindow) X(kUser32, SetWindowLongA) X(kUser32, TranslateMessage)                       \
+  X(kGdi32, CreateFontA) X(kGdi32, DeleteObject) X(kGdi32, SelectObject)                                        \
+  X(kComdlg32, GetOpenFileNameA)                                                                                \
+  X(kOdbccp32, SQLGetConfigMode) X(kOdbccp32, SQLGetPrivateProfileString) X(kOdbccp32, SQLPostInstallerError)  \
+  X(kOdbccp32, SQLSetConfigMode) X(kOdbccp32, SQLValidDSN) X(kOdbccp32, SQLWriteDSNToIni)                       \
+  X(kOdbccp32, SQLWriteFileDSN)
+
+struct SystemCalls {
+#define KVDRM_SYSTEM_CALL_MEMBER(dll, name) decltype(&::name) name;
+  KVDRM_SYSTEM_CALLS(KVDRM_SYSTEM_CALL_MEMBER)
+#undef KVDRM_SYSTEM_CALL_MEMBER
+};
+
+// A null member is not bound. Tests may set members (to stand in for one
+// entry) or reset the whole to SystemCalls() (to bind again).
+extern SystemCalls g_sys;
+
+// The libraries' file names by SystemDll; a test names a missing file here
+// to make one library unavailable.
+extern const char *g_systemDlls[kSystemDllCount];
+
+// Binds the members still null; the libraries stay loaded for the life of
+// the process. True when every member is bound.
+bool BindSystemCalls();
+
+}  // namespace kvdrm
