@@ -41,6 +41,14 @@ struct Row {
   std::string note;
 };
 
+// The folder of the benchmark program (bin\), with its trailing backslash.
+std::string ExeDir();
+
+// The load figure: LoadLibrary+FreeLibrary of KVDRM.dll against a DLL that
+// imports only KERNEL32, ADVAPI32 and msvcrt. Runs before SetUp, which
+// keeps KVDRM.dll loaded.
+std::vector<Row> MeasureLoad();
+
 // Prepares the registry entries, loads KVDRM.dll and the benchmark manager
 // and opens the session that the forwarded calls use. False with a message
 // when something is missing.

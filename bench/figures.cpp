@@ -72,12 +72,6 @@ F Proc(HMODULE module, const char *nameOrOrdinal) {
   return reinterpret_cast<F>(reinterpret_cast<void *>(GetProcAddress(module, nameOrOrdinal)));
 }
 
-std::string ExeDir() {
-  char path[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string s(path, n);
-  return s.substr(0, s.find_last_of("\\/") + 1);
-}
 
 bool SetString(HKEY key, const char *name, const std::string &text) {
   return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
@@ -338,6 +332,13 @@ bool OpenForwardingSession() {
 }
 
 }  // namespace
+
+std::string ExeDir() {
+  char path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string s(path, n);
+  return s.substr(0, s.find_last_of("\\/") + 1);
+}
 
 bool SetUp(std::string &error) {
   CalibrateTicks();

@@ -24,6 +24,9 @@ extern "C" {
 #define KVDRM_VERSION_MINOR 0
 #define KVDRM_VERSION_PATCH 0
 
+/* The functions are declared for Windows only; elsewhere (a tool that
+ * needs only the codes and tables) the header declares none. */
+#ifdef _WIN32
 #if defined(_MSC_VER) || defined(__GNUC__)
 #define KVDRM_CALL __stdcall
 #else
@@ -35,6 +38,7 @@ extern "C" {
 #else
 #define KVDRM_API __declspec(dllimport)
 #endif
+#endif /* _WIN32 */
 
 /* One argument: an integer or an address, always 32 bits. */
 typedef uint32_t KvdrmArg;
@@ -304,6 +308,7 @@ enum KvdrmExportOrdinal {
   KVDRM_EXPORT_COUNT = 53
 };
 
+#ifdef _WIN32
 /* Sessions. DrmBeginSession stores the session handle into *handle before
  * anything else, whatever the outcome; end every begun session, failed ones
  * included, with DrmEndSession, and do not use the handle afterwards.
@@ -385,6 +390,7 @@ int KVDRM_CALL ConfigDSN(void *parent, unsigned short request, const char *drive
                          const char *attributes);
 #endif
 #endif
+#endif /* _WIN32 */
 
 #ifdef __cplusplus
 }

@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "proxy/status.h"
+#include "include/kvdrm.h"
 
 namespace kvdrm {
 
@@ -15,25 +15,25 @@ int32_t LocalInfo(int32_t code, void *answer, int32_t size, int32_t *length) {
     case 1: case 3: case 4:
       // The answer is a 16-bit zero, already there from the fill.
       if (length) *length = 2;
-      return kStatusOk;
+      return KVDRM_OK;
     case 2: {
       // Copy what fits of the name and its NUL; the length is the whole name's.
       size_t n = sizeof kDriverFileName;
       if (n > room) n = room;
       if (n) memcpy(buf, kDriverFileName, n);
       if (length) *length = static_cast<int32_t>(sizeof kDriverFileName);
-      return kStatusOk;
+      return KVDRM_OK;
     }
     case 6:
-      return kStatusNoSession;
+      return KVDRM_E_NO_SESSION;
     case 135: case 136: case 137:
       // A 32-bit zero, whatever size the caller stated: these codes are
       // always asked with room for it.
       if (buf) memset(buf, 0, 4);
       if (length) *length = 4;
-      return kStatusOk;
+      return KVDRM_OK;
     default:
-      return kStatusOk;
+      return KVDRM_OK;
   }
 }
 

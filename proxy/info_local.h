@@ -5,7 +5,6 @@
 
 namespace kvdrm {
 
-constexpr uint32_t kNoSession = 0xFFFFFFFFu;
 constexpr char kDriverFileName[] = "KVODBC.DLL";
 
 // Fills answer[0..size) with zeros, then answers `code`. Never writes past

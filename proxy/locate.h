@@ -2,25 +2,25 @@
 // the control-file directory and the manager file. DrmBeginSession and the
 // diagnostic tool both use this, so the two cannot disagree.
 #pragma once
-#include <windows.h>
+#include <stddef.h>
 
-#include <string>
+#include "registry/text.h"
 
 namespace kvdrm {
 
-extern const char kDataSourcesKey[];  // "Software\ODBC\ODBC.INI\"
-extern const char kManagerFile[];     // "OdbcDrm.dll"
-
+// A plain record: start it zeroed ({}), free it with FreeManagerLookup.
 struct ManagerLookup {
-  int root = -1;            // index into kRegistryRoots of the key that opened; -1 none
-  std::string ctx;          // the CTX value as read (empty when absent)
-  std::string directory;    // control-file directory: up to the last ':' or '\' character
-  std::string managerPath;  // directory + "OdbcDrm.dll", as LoadLibraryA gets it
+  int root;          // index into kRegistryRoots of the key that opened; -1 none
+  Text ctx;          // the CTX value as read (empty when absent)
+  size_t directory;  // length of ctx's control-file directory: up to its last ':' or '\' character
+  Text managerPath;  // the directory + "OdbcDrm.dll", as LoadLibraryA gets it
 };
 
-// Opens root\Software\ODBC\ODBC.INI\<dataSource> for reading in
-// each registry root in turn (a null name counts as empty); the first key
-// that opens decides, with or without a CTX value.
-void LookupManager(const char *dataSource, ManagerLookup &out);
+// Opens root\Software\ODBC\ODBC.INI\<dataSource> for reading in each
+// registry root in turn (a null name counts as empty); the first key that
+// opens decides, with or without a CTX value. False when memory is short:
+// then no manager path is set and a session loads nothing.
+bool LookupManager(const char *dataSource, ManagerLookup &out);
+void FreeManagerLookup(ManagerLookup &lookup);
 
 }  // namespace kvdrm

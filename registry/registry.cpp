@@ -11,7 +11,21 @@ const HKEY kRegistryRoots[2] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
 
 bool AcpLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
 
-void ReadRegString(HKEY key, const char *valueName, std::string &text) {
+bool RegPath(Text &out, const char *base, const char *name) {
+  size_t b = strlen(base), n = name ? strlen(name) : 0;
+  char *path = static_cast<char *>(malloc(b + 1 + n + 1));
+  if (!path) return false;
+  memcpy(path, base, b);
+  path[b] = '\\';
+  if (n) memcpy(path + b + 1, name, n);
+  path[b + 1 + n] = '\0';
+  TextFree(out);
+  out.data = path;
+  out.length = b + 1 + n;
+  return true;
+}
+
+bool ReadRegString(HKEY key, const char *valueName, Text &text) {
   // Most values (a control-file path) fit the first query, which saves the
   // second one: each query is a round trip to the registry. A REG_DWORD is
   // only taken at its own width, as a 4-byte query would take it.
@@ -19,53 +33,46 @@ void ReadRegString(HKEY key, const char *valueName, std::string &text) {
   DWORD type = REG_NONE, size = sizeof first;
   LONG rc = RegQueryValueExA(key, valueName, nullptr, &type, first, &size);
   if (type == REG_DWORD) {
-    if (rc != ERROR_SUCCESS || size > 4) return;
+    if (rc != ERROR_SUCCESS || size > 4) return true;
     // A short REG_DWORD leaves the rest of its four bytes at zero.
     uint32_t v = first[0] | first[1] << 8 | first[2] << 16 | static_cast<uint32_t>(first[3]) << 24;
     char digits[12];
-    text.assign(digits, FormatRegDword(v, digits));
-    return;
+    return TextSet(text, digits, FormatRegDword(v, digits));
   }
-  if ((rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) || type != REG_SZ) return;
+  if ((rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) || type != REG_SZ) return true;
   if (rc == ERROR_SUCCESS) {
-    text.assign(reinterpret_cast<const char *>(first), RegTextLength(reinterpret_cast<const char *>(first), size));
-    return;
+    const char *bytes = reinterpret_cast<const char *>(first);
+    return TextSet(text, bytes, RegTextLength(bytes, size));
   }
 
-  text.clear();
-  text.resize(size);
+  char *buf = static_cast<char *>(malloc(static_cast<size_t>(size) + 1));
+  if (!buf) return false;
   DWORD got = size;
   type = REG_NONE;
-  rc = RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE *>(&text[0]), &got);
+  rc = RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE *>(buf), &got);
   // The value may have changed or vanished since the first query: a second
   // query that fails, grows or turns into another type reads as empty.
   if (rc != ERROR_SUCCESS || type != REG_SZ || got > size) got = 0;
-  text.resize(RegTextLength(text.data(), got));
-}
-
-LONG WriteRegString(HKEY key, const char *valueName, const std::string &text) {
-  if (!key) return ERROR_INVALID_HANDLE;
-  return RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
-                        static_cast<DWORD>(text.size() + 1));
+  size_t length = RegTextLength(buf, got);
+  TextFree(text);
+  if (length == 0) {
+    free(buf);
+    return true;
+  }
+  buf[length] = '\0';
+  text.data = buf;
+  text.length = length;
+  return true;
 }
 
 LONG WriteRegString(HKEY key, const char *valueName, const char *bytes, size_t length) {
   if (!key) return ERROR_INVALID_HANDLE;
-  return RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE *>(bytes ? bytes : ""),
-                        static_cast<DWORD>(bytes ? length + 1 : 1));
-}
-
-bool RegPath(Text &out, const char *base, const char *name) {
-  size_t b = strlen(base), n = strlen(name);
-  char *path = static_cast<char *>(malloc(b + n + 2));
-  if (!path) return false;
-  memcpy(path, base, b);
-  path[b] = '\\';
-  memcpy(path + b + 1, name, n + 1);
-  free(out.data);
-  out.data = path;
-  out.length = b + 1 + n;
-  return true;
+  if (!bytes) {
+    bytes = "";
+    length = 0;
+  }
+  return RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE *>(bytes),
+                        static_cast<DWORD>(length + 1));
 }
 
 }  // namespace kvdrm

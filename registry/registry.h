@@ -1,8 +1,10 @@
-// Registry roots and text helpers shared by the proxy and data source setup.
+// The ODBC registry keys and the helpers that read and write them, shared by
+// the proxy, data source setup and kvdrm-check. Free of the C++ standard
+// library: texts are kvdrm::Text on the C runtime's heap.
 #pragma once
 #include <windows.h>
 
-#include <string>
+#include <stddef.h>
 
 #include "registry/dbcs.h"
 #include "registry/text.h"
@@ -13,28 +15,35 @@ namespace kvdrm {
 // in this order; setup indexes them with "is the mode ODBC_SYSTEM_DSN".
 extern const HKEY kRegistryRoots[2];
 
-constexpr char kOdbcIniKey[] = "Software\\ODBC\\ODBC.INI";
-constexpr char kDataSourceListKey[] = "Software\\ODBC\\ODBC.INI\\ODBC Data Sources";
-constexpr char kOdbcInstKey[] = "Software\\ODBC\\ODBCINST.INI";
+#define KVDRM_ODBC_INI_KEY "Software\\ODBC\\ODBC.INI"
+// A data source is the subkey of its name; "ODBC Data Sources" lists them.
+inline constexpr char kOdbcIniKey[] = KVDRM_ODBC_INI_KEY;
+inline constexpr char kDataSourceListKey[] = KVDRM_ODBC_INI_KEY "\\ODBC Data Sources";
+#undef KVDRM_ODBC_INI_KEY
+// A driver's registration is the subkey of its description, under
+// HKEY_LOCAL_MACHINE only.
+inline constexpr char kOdbcInstKey[] = "Software\\ODBC\\ODBCINST.INI";
 
 // Whether c leads a double-byte character in the ANSI code page.
 bool AcpLeadByte(unsigned char c);
 
-// Reads a REG_SZ value (or a REG_DWORD as signed decimal) into `text`.
-// Absent values and other types leave `text` as it was.
-void ReadRegString(HKEY key, const char *valueName, std::string &text);
-
-// Writes `text` as REG_SZ with its terminating NUL. The registry's error:
-// ERROR_INVALID_HANDLE for a null key, ERROR_SUCCESS when written.
-LONG WriteRegString(HKEY key, const char *valueName, const std::string &text);
-
-// Writes bytes[0..length] as REG_SZ: bytes[length] is the NUL the value
-// keeps (a Text's data; null writes ""). The registry's error:
-// ERROR_INVALID_HANDLE for a null key, ERROR_SUCCESS when written.
-LONG WriteRegString(HKEY key, const char *valueName, const char *bytes, size_t length);
-
-// out = base + "\\" + name. False, with out unchanged, when memory is short.
+// out = base + "\" + name (a null name counts as empty). False, with out
+// unchanged, when memory is short.
 bool RegPath(Text &out, const char *base, const char *name);
+
+// Reads a REG_SZ value into `text`: its bytes up to the first NUL, or all
+// of them when it was stored without one. A REG_DWORD of at most 4 bytes
+// reads as signed decimal. Absent values, other types and a value that
+// cannot be read leave `text` as it was; a value that changes type or grows
+// between the two queries a long text needs reads as empty. False only
+// when memory is short (then `text` is as it was).
+bool ReadRegString(HKEY key, const char *valueName, Text &text);
+
+// Writes bytes[0..length) as REG_SZ with a terminating NUL, which must
+// follow at bytes[length] (a Text's data or a C string; null writes the
+// empty text). The registry's error: ERROR_INVALID_HANDLE for a null key,
+// ERROR_SUCCESS when written.
+LONG WriteRegString(HKEY key, const char *valueName, const char *bytes, size_t length);
 
 // Closes the key it holds when it goes out of scope.
 class RegKey {

@@ -1,8 +1,7 @@
 // kvdrm-check: tells the people who support an installation, step by step
 // and in plain words, what a session of KVDRM.dll would find for a data
 // source, and why it would fail. It looks the manager up with the DLL's own
-// code (proxy/locate.cpp, registry/dbcs.cpp, registry/), so the two cannot
-// disagree.
+// code (proxy/locate.cpp, registry/), so the two cannot disagree.
 //
 //   kvdrm-check <data source>          exit 0 exactly when a session could begin
 //   kvdrm-check --list [--driver NAME] the data sources of this driver
@@ -12,6 +11,7 @@
 #include <windows.h>
 #include <odbcinst.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
@@ -24,10 +24,10 @@
 #include "proxy/locate.h"
 #include "registry/registry.h"
 
-namespace {
+using kvdrm::kOdbcIniKey;
+using kvdrm::kOdbcInstKey;
 
-const char kSourcesPath[] = "Software\\ODBC\\ODBC.INI";
-const char kDriversPath[] = "Software\\ODBC\\ODBCINST.INI";
+namespace {
 
 struct Root {
   HKEY key;
@@ -68,16 +68,39 @@ std::string ErrorText(DWORD code) {
   }
 }
 
+std::string Str(const kvdrm::Text &t) { return std::string(kvdrm::TextStr(t), t.length); }
+
+// base\name, as the DLL makes it.
+std::string KeyPath(const char *base, const std::string &name) {
+  kvdrm::Text path = {nullptr, 0};
+  if (!kvdrm::RegPath(path, base, name.c_str())) {
+    fprintf(stderr, "kvdrm-check: out of memory\n");
+    exit(2);
+  }
+  std::string s = Str(path);
+  kvdrm::TextFree(path);
+  return s;
+}
+
 bool OpenKey(HKEY root, const std::string &path, REGSAM access, kvdrm::RegKey &key) {
   return RegOpenKeyExA(root, path.c_str(), 0, access, key.out()) == ERROR_SUCCESS;
+}
+
+// Whether a key that opens with `access` does not open with full access:
+// what a standard user meets under HKEY_LOCAL_MACHINE.
+bool ReadOnly(HKEY root, const std::string &path, REGSAM view) {
+  kvdrm::RegKey full;
+  return !OpenKey(root, path, KEY_ALL_ACCESS | view, full);
 }
 
 // A value as text (kvdrm::ReadRegString's rules), and whether it exists.
 bool ReadValue(HKEY key, const char *name, std::string &text) {
   DWORD type = 0;
   if (RegQueryValueExA(key, name, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) return false;
-  text.clear();
-  kvdrm::ReadRegString(key, name, text);
+  kvdrm::Text t = {nullptr, 0};
+  kvdrm::ReadRegString(key, name, t);
+  text = Str(t);
+  kvdrm::TextFree(t);
   return true;
 }
 
@@ -94,52 +117,59 @@ bool NamesKvdrm(const std::string &path) {
 
 int CheckDataSource(const std::string &dsn) {
   printf("kvdrm-check: data source %s\n", Quoted(dsn).c_str());
-  const std::string path = std::string(kSourcesPath) + "\\" + dsn;
+  const std::string path = KeyPath(kOdbcIniKey, dsn);
 
   printf("\n1. Where the data source is (key %s)\n", path.c_str());
   for (const Root &r : kRoots)
     for (const View &v : kViews) {
       kvdrm::RegKey key;
       bool present = OpenKey(r.key, path, KEY_READ | v.flag, key);
-      kvdrm::RegKey full;
-      bool fullAccess = present && OpenKey(r.key, path, KEY_ALL_ACCESS | v.flag, full);
       printf("   %s, %s: %s\n", r.name, v.name,
-             !present ? "absent" : fullAccess ? "present" : "present, but it does not open with full access");
+             !present                         ? "absent"
+             : ReadOnly(r.key, path, v.flag) ? "present, opens for reading only (enough: a session only reads it)"
+                                              : "present");
     }
 
-  kvdrm::ManagerLookup found;
-  kvdrm::LookupManager(dsn.c_str(), found);
-  if (found.root < 0) {
-    printf("   A session finds no key it can open with full access, under HKCU nor HKLM: it has no CTX value\n"
-           "   and loads the bare file name %s from the program's search path.\n", kvdrm::kManagerFile);
+  kvdrm::ManagerLookup lookup = {};
+  if (!kvdrm::LookupManager(dsn.c_str(), lookup)) {
+    fprintf(stderr, "kvdrm-check: out of memory\n");
+    return 2;
+  }
+  const int root = lookup.root;
+  const std::string ctx = Str(lookup.ctx), directory = ctx.substr(0, lookup.directory),
+                    managerPath = Str(lookup.managerPath);
+  kvdrm::FreeManagerLookup(lookup);
+  if (root < 0) {
+    printf("   A session finds no key it can open for reading, under HKCU nor HKLM: it has no CTX value\n"
+           "   and loads the bare file name %s from the program's search path.\n", KVDRM_MANAGER_FILE);
   } else {
     printf("   A session reads the key under %s (HKCU is searched first, then HKLM; the first key that opens\n"
            "   decides), in this program's view, which is a 32-bit driver's.\n",
-           kRoots[found.root].name);
+           kRoots[root].name);
   }
 
   std::string driver;
   printf("\n2. Its values\n");
-  if (found.root < 0) {
+  if (root < 0) {
     printf("   (no key)\n");
   } else {
     kvdrm::RegKey key;
-    OpenKey(kRoots[found.root].key, path, KEY_READ, key);
+    OpenKey(kRoots[root].key, path, KEY_READ, key);
     for (const char *name : {"Description", "DBQ", "CTX", "Driver"}) {
       std::string text;
       bool has = ReadValue(key.get(), name, text);
       printf("   %-12s %s\n", name, has ? Quoted(text).c_str() : "(missing)");
       if (has && strcmp(name, "Driver") == 0) driver = text;
     }
-    if (found.ctx.empty()) printf("   Without a CTX value a session loads the bare file name %s.\n", kvdrm::kManagerFile);
+    if (ctx.empty()) printf("   Without a CTX value a session loads the bare file name %s.\n", KVDRM_MANAGER_FILE);
   }
 
   printf("\n3. The driver\n");
   if (driver.empty()) {
     printf("   The data source names no driver (no \"Driver\" value): setup cannot store it again.\n");
   } else {
+    const std::string dpath = KeyPath(kOdbcInstKey, driver);
     for (const View &v : kViews) {
-      std::string dpath = std::string(kDriversPath) + "\\" + driver;
       kvdrm::RegKey key;
       if (!OpenKey(HKEY_LOCAL_MACHINE, dpath, KEY_READ | v.flag, key)) {
         printf("   HKLM\\%s, %s: not registered (setup stores nothing in this view)\n", dpath.c_str(), v.name);
@@ -150,31 +180,34 @@ int CheckDataSource(const std::string &dsn) {
       ReadValue(key.get(), "Driver", file);
       printf("   HKLM\\%s, %s: registered; Setup %s, Driver %s\n", dpath.c_str(), v.name,
              setup.empty() ? "(missing)" : Quoted(setup).c_str(), file.empty() ? "(missing)" : Quoted(file).c_str());
+      if (ReadOnly(HKEY_LOCAL_MACHINE, dpath, v.flag))
+        printf("      it opens for reading only (enough: setup only reads it to store a user data source)\n");
     }
   }
 
   printf("\n4. The control-file directory\n");
-  if (found.ctx.empty()) {
+  if (ctx.empty()) {
     printf("   empty (no CTX value)\n");
   } else {
     printf("   CTX %s gives the directory %s (the text up to its last ':' or '\\'; '/' is no separator)\n",
-           Quoted(found.ctx).c_str(), Quoted(found.directory).c_str());
-    DWORD attr = GetFileAttributesA(found.ctx.c_str());
+           Quoted(ctx).c_str(), Quoted(directory).c_str());
+    DWORD attr = GetFileAttributesA(ctx.c_str());
     printf("   the control file %s\n", attr == INVALID_FILE_ATTRIBUTES ? "does not exist (the manager may need it)"
                                        : (attr & FILE_ATTRIBUTE_DIRECTORY) ? "is a directory, not a file"
                                                                              : "exists");
   }
 
   printf("\n5. The manager file\n");
-  printf("   A session loads %s\n", Quoted(found.managerPath).c_str());
-  if (found.directory.empty())
-    printf("   (a bare name: Windows searches the program's folder, the system folders and PATH, so the\n"
-           "   driver's program may find another file than this tool does)\n");
-  HMODULE manager = LoadLibraryA(found.managerPath.c_str());
+  printf("   A session loads %s\n", Quoted(managerPath).c_str());
+  if (directory.empty())
+    printf("   Warning: a bare name, loaded through the search path: Windows searches the program's folder,\n"
+           "   the system folders, the current directory and PATH, so the driver's program may find another\n"
+           "   file than this tool does. Give CTX as a full path, such as C:\\KOLVAR\\KOLVARD.CTX.\n");
+  HMODULE manager = LoadLibraryA(managerPath.c_str());
   std::string failure;
   if (!manager) {
     DWORD err = GetLastError();
-    failure = "the manager " + Quoted(found.managerPath) + " does not load";
+    failure = "the manager " + Quoted(managerPath) + " does not load";
     printf("   It does not load: %s.\n", ErrorText(err).c_str());
   } else {
     char loaded[MAX_PATH] = "";
@@ -248,14 +281,14 @@ int List(std::vector<std::string> drivers) {
   if (drivers.empty()) {
     // The drivers whose Setup or Driver file is KVDRM.dll, in either view.
     for (const View &v : kViews)
-      for (const std::string &d : SubkeyNames(HKEY_LOCAL_MACHINE, kDriversPath, v.flag)) {
-        std::string p = std::string(kDriversPath) + "\\" + d;
+      for (const std::string &d : SubkeyNames(HKEY_LOCAL_MACHINE, kOdbcInstKey, v.flag)) {
+        std::string p = KeyPath(kOdbcInstKey, d);
         if ((NamesKvdrm(ValueOf(HKEY_LOCAL_MACHINE, p, "Setup", v.flag)) ||
              NamesKvdrm(ValueOf(HKEY_LOCAL_MACHINE, p, "Driver", v.flag))))
           if (std::find(drivers.begin(), drivers.end(), d) == drivers.end()) drivers.push_back(d);
       }
     if (drivers.empty()) {
-      printf("kvdrm-check: no driver under HKLM\\%s names KVDRM.dll as its Setup or Driver file\n", kDriversPath);
+      printf("kvdrm-check: no driver under HKLM\\%s names KVDRM.dll as its Setup or Driver file\n", kOdbcInstKey);
       return 1;
     }
   }
@@ -265,8 +298,8 @@ int List(std::vector<std::string> drivers) {
   int count = 0;
   for (const Root &r : kRoots)
     for (const View &v : kViews)
-      for (const std::string &name : SubkeyNames(r.key, kSourcesPath, v.flag)) {
-        std::string p = std::string(kSourcesPath) + "\\" + name;
+      for (const std::string &name : SubkeyNames(r.key, kOdbcIniKey, v.flag)) {
+        std::string p = KeyPath(kOdbcIniKey, name);
         std::string drv = ValueOf(r.key, p, "Driver", v.flag);
         if (std::find(drivers.begin(), drivers.end(), drv) == drivers.end()) continue;
         printf("   %s, %s: %-24s CTX %s\n", r.name, v.name, Quoted(name).c_str(),

@@ -1,8 +1,8 @@
 // Hostile CTX values: huge texts, texts without their NUL or with NULs
 // inside, every other value type, short and long REG_DWORDs, a key deleted
-// under an open handle, a value rewritten while it is read, a key that
-// opens for reading only. For each: what ReadRegString yields, which
-// manager a session then loads, and that no handle or heap is left behind.
+// under an open handle, a value rewritten while it is read. For each: what
+// ReadRegString yields, which manager a session then loads, and that no
+// handle or heap is left behind.
 #include <string.h>
 
 #include <atomic>
@@ -19,13 +19,22 @@
 #include "tests/stress/leak_probe.h"
 
 using namespace testlib;
-using kvdrm::ReadRegString;
 
 namespace {
 
 const char kUnchanged[] = "<unchanged>";
 
 std::string Le32(uint32_t v) { return std::string(reinterpret_cast<const char *>(&v), 4); }
+
+// What kvdrm::ReadRegString leaves in a text that held kUnchanged.
+std::string ReadCtx(HKEY key) {
+  kvdrm::Text text = {nullptr, 0};
+  EXPECT_TRUE(kvdrm::TextSetZ(text, kUnchanged));
+  EXPECT_TRUE(kvdrm::ReadRegString(key, "CTX", text));
+  std::string read(kvdrm::TextStr(text), text.length);
+  kvdrm::TextFree(text);
+  return read;
+}
 
 std::string ModulePath(uint32_t module) {
   char p[MAX_PATH] = "";
@@ -139,8 +148,7 @@ TEST_F(HostileCtx, EachValueHasOneOutcome) {
         ScopedKey ds(HKEY_CURRENT_USER, DataSourcePath(name));
         ds.SetRaw("CTX", v.type, v.data.data(), static_cast<DWORD>(v.data.size()));
 
-        std::string text = kUnchanged;
-        ReadRegString(ds.get(), "CTX", text);
+        std::string text = ReadCtx(ds.get());
         EXPECT_EQ(v.read.size(), text.size());
         EXPECT_TRUE(v.read == text) << "read " << text.substr(0, 80);
 
@@ -175,9 +183,7 @@ TEST_F(HostileCtx, KeyDeletedUnderAnOpenHandle) {
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &open));
   }  // deleted here, with the handle still open
   ASSERT_FALSE(KeyExists(HKEY_CURRENT_USER, path));
-  std::string text = kUnchanged;
-  ReadRegString(open, "CTX", text);
-  EXPECT_EQ(kUnchanged, text);
+  EXPECT_EQ(kUnchanged, ReadCtx(open));
   BYTE b[4];
   DWORD type = 0, size = sizeof b;
   LONG rc = RegQueryValueExA(open, "CTX", nullptr, &type, b, &size);
@@ -186,10 +192,11 @@ TEST_F(HostileCtx, KeyDeletedUnderAnOpenHandle) {
   printf("[ hostile  ] query on a deleted key: error %ld\n", rc);
   RegCloseKey(open);
 
-  kvdrm::ManagerLookup where;
-  kvdrm::LookupManager(name.c_str(), where);
+  kvdrm::ManagerLookup where = {};
+  EXPECT_TRUE(kvdrm::LookupManager(name.c_str(), where));
   EXPECT_EQ(-1, where.root);
-  EXPECT_EQ("OdbcDrm.dll", where.managerPath);
+  EXPECT_STREQ("OdbcDrm.dll", kvdrm::TextStr(where.managerPath));
+  kvdrm::FreeManagerLookup(where);
 }
 
 // A second thread rewrites CTX between sizes and types, and deletes it,
@@ -225,8 +232,7 @@ TEST_F(HostileCtx, ValueRewrittenWhileRead) {
   DWORD start = GetTickCount();
   int reads = 0;
   while (GetTickCount() - start < 3000 && reads < 200000) {
-    std::string text = kUnchanged;
-    ReadRegString(ds.get(), "CTX", text);
+    std::string text = ReadCtx(ds.get());
     ++reads;
     if (text == shortText) ++seen["short"];
     else if (text == longText) ++seen["long"];

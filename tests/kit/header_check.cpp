@@ -1,5 +1,5 @@
-// include/kvdrm.h against exports/exports.inc and the DLL's own record
-// layout: every mismatch is a compile error here, so the public header
+// include/kvdrm.h against exports/exports.inc and its own record layout:
+// every mismatch is a compile error here, so the public header
 // cannot drift from the export table. <odbcinst.h> comes first: its
 // ConfigDSN declaration and the header's must agree.
 #include <windows.h>
@@ -11,7 +11,6 @@
 #include <string.h>
 
 #include "include/kvdrm.h"
-#include "proxy/record.h"
 
 namespace {
 
@@ -94,23 +93,15 @@ static_assert(KVDRM_EXPORT_COUNT == kRows, "KVDRM_EXPORT_COUNT");
 KVDRM_MANAGER_TABLE(KM)
 #undef KM
 
-// The session record and the codes, as the DLL itself has them.
-static_assert(sizeof(KvdrmSessionRecord) == sizeof(kvdrm::SessionRecord), "record size");
-static_assert(KVDRM_RECORD_SLOTS * 4 == sizeof(kvdrm::SessionRecord), "record slots");
+// The session record's fields sit in the slots the header names (the DLL
+// itself is built on this very declaration).
+static_assert(sizeof(KvdrmSessionRecord) == KVDRM_RECORD_SLOTS * 4, "record slots");
+static_assert(offsetof(KvdrmSessionRecord, marker) == KVDRM_SLOT_MARKER * 4, "slot 0");
 static_assert(offsetof(KvdrmSessionRecord, ack) == KVDRM_SLOT_ACK * 4, "slot 1");
-static_assert(offsetof(KvdrmSessionRecord, managerSession) == offsetof(kvdrm::SessionRecord, managerSession) &&
-                  offsetof(KvdrmSessionRecord, managerSession) == KVDRM_SLOT_MANAGER_SESSION * 4,
-              "slot 2");
-static_assert(offsetof(KvdrmSessionRecord, module) == offsetof(kvdrm::SessionRecord, module) &&
-                  offsetof(KvdrmSessionRecord, module) == KVDRM_SLOT_MODULE * 4,
-              "slot 3");
-static_assert(offsetof(KvdrmSessionRecord, entry) == offsetof(kvdrm::SessionRecord, entry) &&
-                  offsetof(KvdrmSessionRecord, entry) == KVDRM_SLOT_ENTRY(1) * 4,
-              "slot 4");
-static_assert(KVDRM_RECORD_MARKER == kvdrm::kRecordMarker, "record marker");
-static_assert(KVDRM_E_NO_MANAGER == kvdrm::kStatusNoManager && KVDRM_E_NO_SESSION == kvdrm::kStatusNoSession,
-              "status codes");
-static_assert(KVDRM_MANAGER_ENTRIES == kvdrm::kManagerEntries, "manager entries");
+static_assert(offsetof(KvdrmSessionRecord, managerSession) == KVDRM_SLOT_MANAGER_SESSION * 4, "slot 2");
+static_assert(offsetof(KvdrmSessionRecord, module) == KVDRM_SLOT_MODULE * 4, "slot 3");
+static_assert(offsetof(KvdrmSessionRecord, entry) == KVDRM_SLOT_ENTRY(1) * 4, "slot 4");
+static_assert(sizeof(KvdrmSessionRecord::entry) == KVDRM_MANAGER_ENTRIES * 4, "manager entries");
 
 }  // namespace
 

@@ -190,11 +190,16 @@ struct Source {
   }
 };
 
+// Keys that open for reading only, as a standard user meets them.
+enum ReadOnly { kWritable, kDataSourceKeyReadOnly, kDriverKeyReadOnly };
+
 struct CheckCase {
   const char *label;
   std::string ctx;           // CTX value; empty: none
   DWORD status;              // expected exit status
   std::vector<std::string> says;
+  std::vector<std::string> saysNot = {};
+  ReadOnly readOnly = kWritable;
 };
 
 TEST(KitCheck, NamesWhatASessionWouldFind) {
@@ -203,7 +208,18 @@ TEST(KitCheck, NamesWhatASessionWouldFind) {
       {"healthy", ok + "MAIN.CTX", 0,
        {"HKCU, 32-bit view: present", "reads the key under HKCU", "\"" + ok + "MAIN.CTX\" gives the directory \"" + ok + "\"",
         "A session loads \"" + ok + "OdbcDrm.dll\"", "It loads: ", "all 48 present", "registered; Setup",
-        "Result: a session could begin"}},
+        "Result: a session could begin"},
+       {"opens for reading only", "Warning: a bare name"}},
+      {"data source key that opens for reading only", ok + "MAIN.CTX", 0,
+       {"HKCU, 32-bit view: present, opens for reading only (enough: a session only reads it)",
+        "reads the key under HKCU", "Result: a session could begin"},
+       {},
+       kDataSourceKeyReadOnly},
+      {"driver registration that opens for reading only", ok + "MAIN.CTX", 0,
+       {"registered; Setup", "it opens for reading only (enough: setup only reads it to store a user data source)",
+        "Result: a session could begin"},
+       {"present, opens for reading only"},
+       kDriverKeyReadOnly},
       {"one entry point missing", testlib::ManagerDir("missing7") + "MAIN.CTX", 1,
        {"It loads: ", "1 of 48 missing", "ordinal  7 DrmCreateView", "Result: no session can begin",
         "-1101"}},
@@ -216,15 +232,21 @@ TEST(KitCheck, NamesWhatASessionWouldFind) {
        {"gives the directory \"Z:\"", "A session loads \"Z:OdbcDrm.dll\"", "does not load"}},
       {"no CTX value", "", 1,
        {"Without a CTX value a session loads the bare file name OdbcDrm.dll", "A session loads \"OdbcDrm.dll\"",
-        "(a bare name"}},
+        "Warning: a bare name, loaded through the search path", "Give CTX as a full path"}},
   };
   for (const CheckCase &c : cases) {
     SCOPED_TRACE(c.label);
     Source s(HKEY_CURRENT_USER, c.ctx);
+    // Read and delete: the test still removes the key afterwards.
+    if (c.readOnly != kWritable) {
+      HKEY key = c.readOnly == kDataSourceKeyReadOnly ? s.key.get() : s.driverKey.get();
+      ASSERT_EQ(ERROR_SUCCESS, testlib::SetEveryoneAccess(key, KEY_READ | DELETE));
+    }
     CheckRun r = RunCheck("\"" + s.name + "\"");
     EXPECT_EQ(c.status, r.status) << r.out;
     EXPECT_THAT(r.out, HasSubstr("Driver       \"" + s.driver + "\""));
     for (const std::string &text : c.says) EXPECT_THAT(r.out, HasSubstr(text));
+    for (const std::string &text : c.saysNot) EXPECT_THAT(r.out, Not(HasSubstr(text)));
     if (c.status == 0) {
       EXPECT_THAT(r.out, Not(HasSubstr("missing")));
     }

@@ -1,7 +1,9 @@
 # Checks the built KVDRM.dll from Linux, without Wine: a PE32 i386 file whose
 # export table holds exactly the names and ordinals of exports/exports.inc,
-# and which imports only system DLLs.
-#   cmake -DOBJDUMP=<objdump> -DDLL=<KVDRM.dll> -DSOURCE_DIR=<project> -P export_file_check.cmake
+# and which imports only system DLLs. With LEAN on, the lean build: only
+# KERNEL32, ADVAPI32 and msvcrt, no TLS directory, no static constructors,
+# at most 64 KiB.
+#   cmake -DOBJDUMP=<objdump> -DDLL=<KVDRM.dll> -DSOURCE_DIR=<project> [-DLEAN=ON] -P export_file_check.cmake
 cmake_minimum_required(VERSION 3.25)
 foreach(v OBJDUMP DLL SOURCE_DIR)
   if(NOT DEFINED ${v})
@@ -75,8 +77,13 @@ if(NOT dump MATCHES "Export Address Table[ \t]+00000060")
   fail("the address table does not end at ordinal 96")
 endif()
 
-# Imports: system DLLs only.
-set(allowed KERNEL32.DLL ADVAPI32.DLL USER32.DLL GDI32.DLL COMDLG32.DLL ODBCCP32.DLL MSVCRT.DLL)
+# Imports: system DLLs only; in the lean build, only those that every host
+# process has loaded anyway.
+if(LEAN)
+  set(allowed KERNEL32.DLL ADVAPI32.DLL MSVCRT.DLL)
+else()
+  set(allowed KERNEL32.DLL ADVAPI32.DLL USER32.DLL GDI32.DLL COMDLG32.DLL ODBCCP32.DLL MSVCRT.DLL)
+endif()
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
 if(NOT imports)
   fail("no import found")
@@ -86,9 +93,33 @@ foreach(i IN LISTS imports)
   string(STRIP "${dll}" dll)
   string(TOUPPER "${dll}" up)
   if(NOT up IN_LIST allowed)
-    fail("imports ${dll}, which is not a system DLL")
+    fail("imports ${dll}, which is not one of ${allowed}")
   endif()
 endforeach()
+
+if(LEAN)
+  # Nothing may run on thread start or exit (a TLS directory is where the
+  # loader finds such callbacks), and nothing before DllMain: there is no
+  # start-up code that would run static constructors. (PE section names
+  # have at most 8 characters: .eh_frame is .eh_fram.)
+  if(NOT dump MATCHES "Entry 9 [0-9a-f]+ 00000000 Thread Storage Directory")
+    fail("the lean DLL has a TLS directory")
+  endif()
+  execute_process(COMMAND ${OBJDUMP} -h ${DLL} OUTPUT_VARIABLE sections RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0 OR NOT sections MATCHES "\\.text")
+    fail("${OBJDUMP} -h ${DLL} failed: ${rc}")
+  endif()
+  foreach(section .tls .CRT .ctors .dtors .eh_fram)
+    string(REPLACE "." "\\." pattern "${section}")
+    if(sections MATCHES " ${pattern}[ \n]")
+      fail("the lean DLL has a ${section} section")
+    endif()
+  endforeach()
+  file(SIZE ${DLL} size)
+  if(size GREATER 65536)
+    fail("the lean DLL has ${size} bytes, more than 64 KiB")
+  endif()
+endif()
 
 if(failed)
   message(FATAL_ERROR "export_file_check failed")
