@@ -11,6 +11,17 @@ dest="$(cd "$dest" && pwd)"
 src="$dest/benchmark-src"
 [ -f "$src/CMakeLists.txt" ] && exit 0
 
+# The package manager's output goes to a log, shown when a step fails.
+log="$dest/setup-bench.log"
+: >"$log"
+quiet() {
+  if ! "$@" >>"$log" 2>&1 </dev/null; then
+    echo "setup-bench: FAILED: $*; the end of $log:" >&2
+    tail -n 25 "$log" >&2
+    exit 1
+  fi
+}
+
 # A deb-src twin of every deb entry of the system's Debian sources, so that
 # apt-get source finds the package of the very suite the system runs.
 srclist=/etc/apt/sources.list.d/kvdrm-deb-src.sources
@@ -20,14 +31,16 @@ if ! grep -rqs -e '^Types:.*deb-src' -e '^deb-src ' /etc/apt/sources.list /etc/a
     exit 1
   fi
   sed -e 's/^Types: *deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources >"$srclist"
-  apt-get update -qq
+  echo "setup-bench: updating the package lists (with sources)"
+  quiet apt-get update -q
 fi
 
 work="$dest/benchmark-deb"
 mkdir -p "$work"
 cd "$work"
 if ! ls benchmark_*.dsc >/dev/null 2>&1; then
-  apt-get source --download-only benchmark
+  echo "setup-bench: fetching the sources of Google Benchmark"
+  quiet apt-get source --download-only benchmark
 fi
 dsc="$(ls benchmark_*.dsc | head -n1)"
 version="$(sed -n 's/^Version: //p' "$dsc")"
@@ -38,6 +51,6 @@ case "$version" in
   *) echo "setup-bench: note: Google Benchmark $version, not 1.7.1" >&2 ;;
 esac
 rm -rf "$src.tmp"
-dpkg-source --no-check -x "$dsc" "$src.tmp" >/dev/null
+quiet dpkg-source --no-check -x "$dsc" "$src.tmp"
 mv "$src.tmp" "$src"
 echo "setup-bench: $version unpacked into $src"

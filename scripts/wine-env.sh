@@ -10,6 +10,18 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 wine_prefix_init() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1 || true
+    # The lists of data sources and drivers exist from the start, as on a
+    # Windows machine with ODBC: no test sees one appear because another
+    # test running beside it was the first to write to it.
+    local lists="$WINEPREFIX/odbc-lists.reg"
+    printf '%s\r\n' REGEDIT4 "" \
+      '[HKEY_CURRENT_USER\Software\ODBC\ODBC.INI\ODBC Data Sources]' \
+      '[HKEY_LOCAL_MACHINE\Software\ODBC\ODBC.INI\ODBC Data Sources]' \
+      '[HKEY_LOCAL_MACHINE\Software\Wow6432Node\ODBC\ODBC.INI\ODBC Data Sources]' \
+      '[HKEY_LOCAL_MACHINE\Software\ODBC\ODBCINST.INI\ODBC Drivers]' \
+      '[HKEY_LOCAL_MACHINE\Software\Wow6432Node\ODBC\ODBCINST.INI\ODBC Drivers]' >"$lists"
+    wine reg import "Z:${lists//\//\\}" /reg:64 >/dev/null 2>&1 || true
+    rm -f "$lists"
     wineserver -w
   fi
 }

@@ -17,11 +17,14 @@ std::string BinPath(const std::string &relative) {
 
 std::string ManagerDir(const std::string &variant) { return BinPath("mgr\\" + variant + "\\"); }
 
+const std::string &OwnPrefix() {
+  static const std::string prefix = "KvdrmTest-" + std::to_string(GetCurrentProcessId()) + "-";
+  return prefix;
+}
+
 std::string UniqueName(const std::string &stem) {
   static LONG counter = 0;
-  char buf[64];
-  snprintf(buf, sizeof buf, "-%lu-%ld", GetCurrentProcessId(), InterlockedIncrement(&counter));
-  return "KvdrmTest-" + stem + buf;
+  return OwnPrefix() + stem + "-" + std::to_string(InterlockedIncrement(&counter));
 }
 
 std::string DataSourcePath(const std::string &name) { return "Software\\ODBC\\ODBC.INI\\" + name; }

@@ -14,8 +14,11 @@ namespace testlib {
 std::string BinPath(const std::string &relative);
 std::string ManagerDir(const std::string &variant);  // with trailing backslash
 
-// A name unique to this process, for registry keys the test creates.
+// A name unique to this process, for registry keys the test creates:
+// OwnPrefix() + stem + a number. The prefix ("KvdrmTest-<process id>-")
+// tells this program's names from those of test programs running beside it.
 std::string UniqueName(const std::string &stem);
+const std::string &OwnPrefix();
 
 // Creates root\Software\ODBC\ODBC.INI\<name> (in the view `view`, 0 or
 // KEY_WOW64_64KEY) and removes it with everything below when destroyed.

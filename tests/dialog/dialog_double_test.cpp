@@ -27,8 +27,7 @@ const char kInvalidText[] =
 class DialogWithDouble : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char *d = getenv("DISPLAY");
-    if (!d || !*d) GTEST_SKIP() << "no X display";
+    NEED_DISPLAY();
     state = odbcdouble::Attach();
     ASSERT_NE(nullptr, state) << "the installer double was not loaded";
     odbcdouble::Reset(state);

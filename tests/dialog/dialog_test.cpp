@@ -29,14 +29,6 @@ const char kInvalidText[] =
     "Invalid data source name. The first character must be a letter and it may not contain any of the "
     "following characters: [ ] { } ( ) ? * = ! @ , ; \\";
 
-bool HasDisplay() {
-  const char *d = getenv("DISPLAY");
-  return d && *d;
-}
-
-#define NEED_DISPLAY() \
-  if (!HasDisplay()) GTEST_SKIP() << "no X display"
-
 std::string AddList(const std::string &name) {
   return Attributes({"DSN=" + name, "Description=Sales figures", "DBQ=C:\\DATA", "CTX=C:\\DATA\\MAIN.CTX"});
 }

@@ -1,6 +1,7 @@
 #include "tests/dialog/driver.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <atomic>
@@ -235,6 +236,16 @@ HWND WaitDialog(DWORD uiThread, const char *caption, int childId, DWORD ms, HWND
 HWND WaitMessageBox(DWORD uiThread, DWORD ms) { return WaitDialog(uiThread, "Error", 0xFFFF, ms); }
 
 HWND WaitOpenDialog(DWORD uiThread, DWORD ms) { return WaitDialog(uiThread, nullptr, 0x47C, ms); }
+
+bool HasDisplay() {
+  const char *d = getenv("DISPLAY");
+  return d && *d;
+}
+
+bool DialogTestsSkipped() {
+  const char *s = getenv("KVDRM_SKIP_DIALOG_TESTS");
+  return s && *s && strcmp(s, "0") != 0;
+}
 
 namespace {
 struct BoxParts {

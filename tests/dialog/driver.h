@@ -8,6 +8,17 @@
 
 namespace dlgtest {
 
+// The dialog tests need an X display: without one they fail. A run that
+// asks to go without them (KVDRM_SKIP_DIALOG_TESTS=1) skips them instead.
+bool HasDisplay();
+bool DialogTestsSkipped();
+#define NEED_DISPLAY()                                                                            \
+  do {                                                                                            \
+    if (dlgtest::DialogTestsSkipped()) GTEST_SKIP() << "skipped: KVDRM_SKIP_DIALOG_TESTS is set"; \
+    if (!dlgtest::HasDisplay())                                                                   \
+      FAIL() << "no X display (DISPLAY is unset); KVDRM_SKIP_DIALOG_TESTS=1 skips the dialog tests"; \
+  } while (0)
+
 // One ConfigDSN call seen from the driving thread.
 struct Ui {
   DWORD uiThread = 0;  // the thread inside ConfigDSN

@@ -28,8 +28,7 @@ const BOOL kTrue = static_cast<BOOL>(-1);
 class DialogFaults : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char *d = getenv("DISPLAY");
-    if (!d || !*d) GTEST_SKIP() << "no X display";
+    NEED_DISPLAY();
     state = odbcdouble::Attach();
     ASSERT_NE(nullptr, state) << "the installer double was not loaded";
     odbcdouble::Reset(state);

@@ -22,6 +22,8 @@ Picture Take(const std::vector<std::string> &folders);
 // What differs between two pictures, as readable lines, leaving out the
 // entries of the named data sources: their keys and everything below
 // them, their values in "ODBC Data Sources", their <name>.DSN files.
+// Entries named by other test programs (a "KvdrmTest" name without this
+// program's own prefix) are left out too: they come and go as those run.
 std::vector<std::string> Differences(const Picture &before, const Picture &after,
                                      const std::vector<std::string> &ownNames);
 

@@ -170,6 +170,8 @@ TEST_F(DoubleTest, ConfigModeUnreadableFails) {
 }
 
 TEST_F(DoubleTest, NoNameFails) {
+  std::string lower = UniqueName("lower");
+  Cleanup cleanup({lower});
   const struct {
     const char *what;
     bool null;
@@ -179,7 +181,7 @@ TEST_F(DoubleTest, NoNameFails) {
       {"null list, add", true, "", 1},
       {"empty list, configure", false, List({}), 2},
       {"empty list, remove", false, List({}), 3},
-      {"lower-case key only", false, List({"dsn=X"}), 1},
+      {"lower-case key only", false, List({("dsn=" + lower).c_str()}), 1},
       {"empty name", false, List({"DSN="}), 1},
   };
   for (const auto &c : cases) {

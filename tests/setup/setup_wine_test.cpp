@@ -104,9 +104,11 @@ TEST(WineInstaller, AddConfigureRemoveUserDataSource) {
 
 TEST(WineInstaller, SilentAddWithoutNameFails) {
   ScopedDriver driver(UniqueName("drv"));
+  std::string lower = UniqueName("lower");
+  Cleanup cleanup({lower});
   EXPECT_EQ(FALSE, Config(ODBC_ADD_DSN, driver.name, List({})));
-  EXPECT_EQ(FALSE, Config(ODBC_ADD_DSN, driver.name, List({"dsn=lower"})));
-  EXPECT_FALSE(InView(HKEY_CURRENT_USER, "lower", 0));
+  EXPECT_EQ(FALSE, Config(ODBC_ADD_DSN, driver.name, List({("dsn=" + lower).c_str()})));
+  EXPECT_FALSE(InView(HKEY_CURRENT_USER, lower, 0));
 }
 
 // Under the win64 prefix HKLM\Software from a 32-bit process is the

@@ -31,6 +31,7 @@ namespace {
 
 constexpr int kThreads = 8;
 constexpr int kSessionsPerThread = 1300;   // 10,400 in all
+constexpr int kRounds = 4;                 // the eight-thread load, in rounds
 constexpr int kOpenAtOnce = 1000;
 // Bounds the loop whatever the machine: the test fails if it cannot do the
 // sessions in this time rather than running on.
@@ -282,24 +283,42 @@ TEST_F(Stress, EightThreadsOverFourManagers) {
   }
   probe::Usage before = probe::Measure();
 
+  // Handles are counted after each round too: a leak grows round after
+  // round, while a handle that the runtime makes once, on the first
+  // contention of one of its locks (an event, under Wine; the chance of it
+  // is small in every round), appears in one round by one.
   Hold();
   Failures f;
   double seconds = 0;
-  int done = RunThreads(kSessionsPerThread, f, &seconds);
+  int done = 0, roundsGrown = 0;
+  uintptr_t last = probe::Measure().handleProbe, mostGrown = 0;
+  for (int r = 0; r < kRounds; ++r) {
+    double s = 0;
+    done += RunThreads(kSessionsPerThread / kRounds, f, &s);
+    seconds += s;
+    uintptr_t now = probe::Measure().handleProbe;
+    if (now > last) {
+      ++roundsGrown;
+      mostGrown = std::max(mostGrown, now - last);
+    }
+    last = now;
+  }
   ReleaseHolds();
 
   probe::Usage after = probe::Measure();
   printf("[ stress   ] %d sessions on %d threads in %.1f s (%.0f per second); %d wrong\n", done, kThreads,
          seconds, done / seconds, f.count.load());
-  printf("[ stress   ] handle slots in use %lu -> %lu; busy heap %lu -> %lu bytes (%lu -> %lu blocks)\n",
-         static_cast<unsigned long>(before.handleProbe), static_cast<unsigned long>(after.handleProbe),
+  printf("[ stress   ] handle slots in use %lu -> %lu (grew in %d of %d rounds); busy heap %lu -> %lu bytes (%lu -> %lu blocks)\n",
+         static_cast<unsigned long>(before.handleProbe), static_cast<unsigned long>(after.handleProbe), roundsGrown, kRounds,
          static_cast<unsigned long>(before.heapBusy), static_cast<unsigned long>(after.heapBusy),
          static_cast<unsigned long>(before.heapBlocks), static_cast<unsigned long>(after.heapBlocks));
   for (const std::string &w : f.first) ADD_FAILURE() << w;
   EXPECT_EQ(0, f.count.load());
   EXPECT_GE(done, 10000);
   ExpectNoManagerLoaded();
-  EXPECT_LE(after.handleProbe, before.handleProbe + kHandleMargin);
+  EXPECT_LE(roundsGrown, 1) << "handles grew in " << roundsGrown << " of " << kRounds << " rounds";
+  EXPECT_LE(mostGrown, 1u);
+  EXPECT_LE(after.handleProbe, before.handleProbe + kHandleMargin + (roundsGrown ? 1 : 0));
   EXPECT_LE(after.heapBusy, before.heapBusy + kHeapMarginBytes);
 }
 
