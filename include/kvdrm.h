@@ -321,7 +321,7 @@ KVDRM_API int32_t KVDRM_CALL DrmEndSession(KvdrmSession session);
 /* Information. With KVDRM_NO_SESSION it answers itself and loads nothing:
  * the answer buffer is zero-filled for size bytes, then codes 1, 3, 4 give
  * length 2, code 2 the driver's file name (length 11), 135 to 137 a 32-bit
- * zero (length 4), code 6 the status KVDRM_E_NO_SESSION; other codes leave
+ * zero (length 4; written whatever size says: ask with room for it), code 6 the status KVDRM_E_NO_SESSION; other codes leave
  * length untouched. With a session handle it is forwarded. */
 KVDRM_API int32_t KVDRM_CALL DrmGetInfo(KvdrmSession session, int32_t code, void *answer,
                                         int32_t size, int32_t *length);
@@ -380,7 +380,8 @@ KVDRM_API int32_t KVDRM_CALL DrmOnPrepare(KvdrmArg a1, KvdrmArg a2, KvdrmArg a3,
 KVDRM_API int32_t KVDRM_CALL DrmOnExecute(KvdrmArg a1, KvdrmArg a2, KvdrmArg a3);
 KVDRM_API int32_t KVDRM_CALL DrmSetPDUpdExpression(KvdrmArg a1, KvdrmArg a2, KvdrmArg a3, KvdrmArg a4, KvdrmArg a5, KvdrmArg a6);
 
-/* Data source setup, called by the ODBC installer. Returns TRUE (-1).
+/* Data source setup, called by the ODBC installer. Returns TRUE (-1), or
+ * FALSE with the reason posted to the installer (SQLInstallerError).
  * Declared like <odbcinst.h> does (no dllimport), so the two agree. */
 #if !defined(KVDRM_NO_CONFIGDSN) && !defined(__ODBCINST_H) && !defined(__ODBCINST_H__)
 #if defined(_WINDEF_) || defined(_WINDEF_H)
