@@ -31,7 +31,7 @@ int32_t Record(int32_t ordinal, int32_t count, const DrmArg *args) {
     if (!session) session = 0x5E000000u + static_cast<uint32_t>(InterlockedIncrement(&g_state.sessionCounter));
     record[2] = session;
 #ifndef TESTMGR_NO_ACK
-    record[1] = 0xFF000001u;
+    record[1] = g_state.ackValue ? g_state.ackValue : 0xFF000001u;
 #endif
 #ifdef TESTMGR_BEGIN_STATUS
     return TESTMGR_BEGIN_STATUS;

@@ -32,6 +32,7 @@ struct State {
   // Filled during begin-session: what the record looked like on entry.
   uint32_t beginHandleVar;      // *arg1
   uint32_t beginSlot0;          // record marker seen by the manager
+  uint32_t ackValue;            // what begin-session writes into slot 1; 0: the marker
 };
 
 typedef State *(__stdcall *StateFn)();

@@ -88,12 +88,14 @@ struct HandshakeRow {
   int32_t managerStatus;  // what the manager's begin-session returns
   int32_t expected;       // what DrmBeginSession returns
   uint32_t slot1;         // acknowledgement after begin
+  uint32_t ack = 0;       // what the manager writes there; 0: the marker
 };
 
 TEST(BeginFailure, Handshake) {
   const HandshakeRow rows[] = {
       {"noack", 0, -1101, 0},
       {"noack", 7, -1101, 0},
+      {"ok", 0, -1101, kMarker + 1, kMarker + 1},  // an acknowledgement, but not the marker
       {"ackm5", -5, -5, kMarker},
       {"ok", 0x12345678, 0x12345678, kMarker},
       {"ok", INT_MIN, INT_MIN, kMarker},
@@ -108,6 +110,7 @@ TEST(BeginFailure, Handshake) {
     ASSERT_NE(nullptr, st);
     st->calls = 0;
     st->results[1] = r.managerStatus;
+    st->ackValue = r.ack;
     st->results[12] = -4242;
 
     DrmArg h = 0;
