@@ -82,6 +82,14 @@ BUILD_DIR="${BUILD_DIR:-$root/build}"
 scratch="${MUTATE_DIR:-$BUILD_DIR-mutate}"
 mkdir -p "$scratch"
 scratch="$(cd "$scratch" && pwd)"
+# One run at a time per scratch folder.
+running="$scratch/.running"
+if [ -f "$running" ] && kill -0 "$(cat "$running")" 2>/dev/null; then
+  echo "mutate: run $(cat "$running") is using $scratch; wait for it, or give this one MUTATE_DIR=<another folder>" >&2
+  exit 2
+fi
+echo $$ >"$running"
+trap 'rm -f "$running"' EXIT
 pristine="$scratch/pristine" src="$scratch/src"
 sbuild="$scratch/build" snative="$scratch/build-native"
 results="$scratch/results"
@@ -164,6 +172,7 @@ display_start
 cleanup() {
   wine_server_stop
   display_stop
+  rm -f "$running"
 }
 trap cleanup EXIT
 clean_reg="$scratch/clean-registry"
