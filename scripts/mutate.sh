@@ -16,8 +16,12 @@
 # (the tree as it was at the start), src/ (the tree the faults go into),
 # build/ with its own Wine prefix, build-native/. It is kept between faults
 # and between runs, so rebuilds are incremental; the prefix's registry is
-# reset before every fault. The unmutated tree must pass first.
+# reset before every fault. The unmutated tree must pass first. A fault can
+# make a program hang: there a test program fails after MUTATE_TEST_SECONDS
+# (120), the whole Wine suite after MUTATE_SUITE_SECONDS (900).
 set -euo pipefail
+# Read whole before it runs: the file may change during a long run.
+{
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
 list="$root/tests/mutations.txt"
@@ -82,6 +86,14 @@ BUILD_DIR="${BUILD_DIR:-$root/build}"
 scratch="${MUTATE_DIR:-$BUILD_DIR-mutate}"
 mkdir -p "$scratch"
 scratch="$(cd "$scratch" && pwd)"
+# One run at a time per scratch folder.
+running="$scratch/.running"
+if [ -f "$running" ] && kill -0 "$(cat "$running")" 2>/dev/null; then
+  echo "mutate: run $(cat "$running") is using $scratch; wait for it, or give this one MUTATE_DIR=<another folder>" >&2
+  exit 2
+fi
+echo $$ >"$running"
+trap 'rm -f "$running"' EXIT
 pristine="$scratch/pristine" src="$scratch/src"
 sbuild="$scratch/build" snative="$scratch/build-native"
 results="$scratch/results"
@@ -145,7 +157,8 @@ sync_tree() {
 # the build's own checks); 2 anything else.
 build() {
   local log="$1"
-  if { cmake -S "$src" -B "$sbuild" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchain-i686-mingw.cmake" &&
+  if { cmake -S "$src" -B "$sbuild" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchain-i686-mingw.cmake" \
+         -DKVDRM_TEST_TIMEOUT="${MUTATE_TEST_SECONDS:-120}" &&
        cmake --build "$sbuild" &&
        cmake -S "$src/tests/native" -B "$snative" -G Ninja &&
        cmake --build "$snative"; } >"$log" 2>&1; then
@@ -164,6 +177,7 @@ display_start
 cleanup() {
   wine_server_stop
   display_stop
+  rm -f "$running"
 }
 trap cleanup EXIT
 clean_reg="$scratch/clean-registry"
@@ -185,8 +199,8 @@ run_suite() {
   wineserver -w
   cp "$clean_reg"/*.reg "$WINEPREFIX/"
   wine_server_start
-  timeout -k 10 "${MUTATE_SUITE_SECONDS:-1200}" \
-    ctest --test-dir "$sbuild" --output-on-failure --timeout 300 -j "$jobs" "${ctest_filter[@]}" >"$log" 2>&1 || rc=$?
+  timeout -k 10 "${MUTATE_SUITE_SECONDS:-900}" \
+    ctest --test-dir "$sbuild" --output-on-failure -j "$jobs" "${ctest_filter[@]}" >"$log" 2>&1 || rc=$?
   if [ "$rc" != 124 ] && [ "$rc" != 137 ]; then
     timeout -k 10 600 \
       ctest --test-dir "$snative" --output-on-failure --timeout 120 -j "$jobs" "${ctest_filter[@]}" >>"$log" 2>&1 || rc=$?
@@ -256,3 +270,5 @@ summary="mutate: $killed killed of $((killed + survived))"
 if ((errors)); then summary+="; $errors not judged (errors)"; fi
 echo "$summary"
 if ((${#stale[@]})); then echo "mutate: ${#stale[@]} stale fault(s) of the list were not run (see above)"; fi
+exit
+}

@@ -30,7 +30,7 @@ if [ -n "${KVDRM_SKIP_DIALOG_TESTS:-}" ] && [ "$KVDRM_SKIP_DIALOG_TESTS" != 0 ];
   unset DISPLAY
   skip=(-LE display)
   echo "NOTE: KVDRM_SKIP_DIALOG_TESTS is set: the dialog tests are left out:" \
-    $(ctest --test-dir "$BUILD_DIR" -N -L display | sed -n 's/^ *Test *#[0-9]*: //p')
+    $(ctest --test-dir "$BUILD_DIR" -N -L display -FA . | sed -n 's/^ *Test *#[0-9]*: //p')
 else
   display_start || {
     echo "test: no X display for the dialog tests; KVDRM_SKIP_DIALOG_TESTS=1 runs without them" >&2

@@ -8,18 +8,10 @@ namespace snap {
 
 namespace {
 
-void TakeKey(HKEY root, REGSAM view, const std::string &path, const std::string &label, Picture &out) {
-  HKEY k;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &k) != ERROR_SUCCESS) {
-    // A key the test cannot read is pictured as such, so that a change of
-    // its readability shows as well.
-    if (RegOpenKeyExA(root, path.c_str(), 0, READ_CONTROL | view, &k) == ERROR_SUCCESS) {
-      out[label] = "<unreadable>";
-      RegCloseKey(k);
-    }
-    return;
-  }
-  out[label] = "";
+// The values ("type:bytes" by name) and subkey names of an open key.
+void ReadKey(HKEY k, std::map<std::string, std::string> &out, std::vector<std::string> &children) {
+  out.clear();
+  children.clear();
   DWORD subkeys = 0, maxSub = 0, values = 0, maxName = 0, maxData = 0;
   RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, &subkeys, &maxSub, nullptr, &values, &maxName, &maxData, nullptr,
                    nullptr);
@@ -39,17 +31,46 @@ void TakeKey(HKEY root, REGSAM view, const std::string &path, const std::string 
     if (rc != ERROR_SUCCESS) break;
     char t[16];
     snprintf(t, sizeof t, "%lu:", type);
-    out[label + "|" + std::string(name.data(), nameSize)] =
-        t + std::string(reinterpret_cast<const char *>(data.data()), dataSize);
+    out[std::string(name.data(), nameSize)] = t + std::string(reinterpret_cast<const char *>(data.data()), dataSize);
   }
-  std::vector<std::string> children;
   std::vector<char> sub(maxSub + 2 > 256 ? maxSub + 2 : 256);
   for (DWORD i = 0;; ++i) {
     DWORD size = static_cast<DWORD>(sub.size());
     LONG rc = RegEnumKeyExA(k, i, sub.data(), &size, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_MORE_DATA) {
+      sub.resize(sub.size() * 2);
+      --i;
+      continue;
+    }
     if (rc != ERROR_SUCCESS) break;
     children.push_back(std::string(sub.data(), size));
   }
+}
+
+void TakeKey(HKEY root, REGSAM view, const std::string &path, const std::string &label, Picture &out) {
+  HKEY k;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &k) != ERROR_SUCCESS) {
+    // A key the test cannot read is pictured as such, so that a change of
+    // its readability shows as well.
+    if (RegOpenKeyExA(root, path.c_str(), 0, READ_CONTROL | view, &k) == ERROR_SUCCESS) {
+      out[label] = "<unreadable>";
+      RegCloseKey(k);
+    }
+    return;
+  }
+  out[label] = "";
+  // Enumeration goes by index: a key or value that another program deletes
+  // meanwhile can hide one that stays. Read until two readings agree.
+  std::map<std::string, std::string> values, again;
+  std::vector<std::string> children, againChildren;
+  ReadKey(k, values, children);
+  for (int i = 0; i < 20; ++i) {
+    ReadKey(k, again, againChildren);
+    if (again == values && againChildren == children) break;
+    values.swap(again);
+    children.swap(againChildren);
+  }
+  for (const auto &v : values) out[label + "|" + v.first] = v.second;
   RegCloseKey(k);
   for (const std::string &c : children) TakeKey(root, view, path + "\\" + c, label + "\\" + c, out);
 }
