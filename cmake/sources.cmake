@@ -11,6 +11,7 @@ set(KVDRM_PURE_SOURCES
     registry/reg_text.cpp
     registry/text.cpp
     setup/attribute_list.cpp
+    setup/dialog_template.cpp
     setup/storage_plan.cpp
     setup/trim_path.cpp)
 set(KVDRM_PLATFORM_SOURCES
@@ -20,7 +21,6 @@ set(KVDRM_PLATFORM_SOURCES
     proxy/locate.cpp
     proxy/session.cpp
     registry/registry.cpp
-    setup/dialog_template.cpp
     setup/setup_request.cpp
     setup/storage.cpp
     setup/system_calls.cpp)
