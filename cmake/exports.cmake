@@ -1,11 +1,15 @@
-# Reads exports/exports.inc (the export table) into CMake lists and writes
-# the module definitions made from it.
+# Reads exports/exports.inc (the export table) into CMake lists and makes
+# from it every module definition of the build.
 #
 #   kvdrm_read_exports(<prefix>)   sets <prefix>_ORDINALS, and for each
 #                                  ordinal N: <prefix>_<N>_NAME, _ARGS,
 #                                  _MGR, _PASS, _KIND
 #   kvdrm_def_text(<var> <prefix>)      KVDRM.def text
-#   kvdrm_manager_def_text(<var> <prefix> <library>)   a manager's ordinal-only table
+#   kvdrm_implib_def_text(<var> <prefix> [NONAME <name>...])
+#                                  KVDRM.dll's table for an import library
+#   kvdrm_manager_def_text(<var> <prefix> <library> [NAMED <symbol prefix>]
+#                          [COMMENT <text>] [MISSING <ordinal>...] [EXTRA <line>...])
+#                                  a manager's ordinal-only table
 function(kvdrm_read_exports prefix)
   file(STRINGS "${PROJECT_SOURCE_DIR}/exports/exports.inc" lines REGEX "^DRM_EXPORT\\(")
   set(ords "")
@@ -35,15 +39,68 @@ function(kvdrm_def_text out prefix)
   set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
-# A manager exports M<n>@<bytes> at ordinal n, by ordinal only.
+# Name@bytes @ordinal: the decorated names a stdcall caller links (dlltool
+# -k keeps them for the caller and imports the undecorated name). NONAME
+# names are imported by ordinal alone.
+function(kvdrm_implib_def_text out prefix)
+  cmake_parse_arguments(D "" "" "NONAME" ${ARGN})
+  set(text "LIBRARY KVDRM.dll\nEXPORTS\n")
+  set(unknown ${D_NONAME})
+  foreach(o IN LISTS ${prefix}_ORDINALS)
+    set(n ${${prefix}_${o}_NAME})
+    math(EXPR bytes "${${prefix}_${o}_ARGS} * 4")
+    string(APPEND text "    ${n}@${bytes} @${o}")
+    if(n IN_LIST D_NONAME)
+      string(APPEND text " NONAME")
+      list(REMOVE_ITEM unknown ${n})
+    endif()
+    string(APPEND text "\n")
+  endforeach()
+  if(unknown)
+    message(FATAL_ERROR "not exports of KVDRM.dll: ${unknown}")
+  endif()
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+# A manager exports manager ordinal m, of the arity the proxy passes, by
+# ordinal only: as M<m>@<bytes>, or NAMED <p> as <p><export name>@<bytes>.
+# Every ordinal from 1 up is there, but those MISSING.
 function(kvdrm_manager_def_text out prefix library)
-  set(text "LIBRARY ${library}\nEXPORTS\n")
+  cmake_parse_arguments(D "" "NAMED;COMMENT" "MISSING;EXTRA" ${ARGN})
+  set(by_mgr "")
   foreach(o IN LISTS ${prefix}_ORDINALS)
     set(m ${${prefix}_${o}_MGR})
     if(NOT m EQUAL 0)
-      math(EXPR bytes "${${prefix}_${o}_PASS} * 4")
-      string(APPEND text "    M${m}@${bytes} @${m} NONAME\n")
+      list(APPEND by_mgr ${m})
+      set(export_${m} ${o})
     endif()
+  endforeach()
+  list(SORT by_mgr COMPARE NATURAL)
+  set(text "")
+  if(D_COMMENT)
+    string(APPEND text "; ${D_COMMENT}\n")
+  endif()
+  string(APPEND text "LIBRARY ${library}\nEXPORTS\n")
+  set(expected 1)
+  foreach(m IN LISTS by_mgr)
+    if(NOT m EQUAL expected)
+      message(FATAL_ERROR "exports.inc has no export for manager ordinal ${expected}")
+    endif()
+    math(EXPR expected "${m} + 1")
+    if(m IN_LIST D_MISSING)
+      continue()
+    endif()
+    set(o ${export_${m}})
+    if(D_NAMED)
+      set(symbol ${D_NAMED}${${prefix}_${o}_NAME})
+    else()
+      set(symbol M${m})
+    endif()
+    math(EXPR bytes "${${prefix}_${o}_PASS} * 4")
+    string(APPEND text "    ${symbol}@${bytes} @${m} NONAME\n")
+  endforeach()
+  foreach(line IN LISTS D_EXTRA)
+    string(APPEND text "    ${line}\n")
   endforeach()
   set(${out} "${text}" PARENT_SCOPE)
 endfunction()

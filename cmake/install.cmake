@@ -8,9 +8,7 @@
 include(${CMAKE_CURRENT_LIST_DIR}/kit.cmake)
 
 install(TARGETS kvdrm RUNTIME DESTINATION bin LIBRARY DESTINATION bin ARCHIVE EXCLUDE_FROM_ALL)
-if(TARGET kvdrm_check)
-  install(TARGETS kvdrm_check RUNTIME DESTINATION bin)
-endif()
+install(TARGETS kvdrm_check RUNTIME DESTINATION bin)
 install(FILES ${PROJECT_SOURCE_DIR}/include/kvdrm.h DESTINATION include)
 install(FILES ${PROJECT_SOURCE_DIR}/exports/KVDRM.def ${KVDRM_MINGW_IMPLIB} DESTINATION lib)
 if(KVDRM_MSVC_IMPLIB)

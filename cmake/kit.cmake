@@ -13,11 +13,7 @@ set(KVDRM_KIT_DIR ${PROJECT_BINARY_DIR}/kit)
 set(KVDRM_KIT_LIB_DIR ${KVDRM_KIT_DIR}/lib)
 file(MAKE_DIRECTORY ${KVDRM_KIT_LIB_DIR})
 
-set(implib_def "LIBRARY KVDRM.dll\nEXPORTS\n")
-foreach(o IN LISTS KX_ORDINALS)
-  math(EXPR bytes "${KX_${o}_ARGS} * 4")
-  string(APPEND implib_def "    ${KX_${o}_NAME}@${bytes} @${o}\n")
-endforeach()
+kvdrm_implib_def_text(implib_def KX)
 set(KVDRM_IMPLIB_DEF ${KVDRM_KIT_DIR}/KVDRM-implib.def)
 file(CONFIGURE OUTPUT ${KVDRM_IMPLIB_DEF} CONTENT "${implib_def}")
 

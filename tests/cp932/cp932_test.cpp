@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "tests/odbcdouble/odbc_double.h"
-#include "tests/proxy/proxy_util.h"
-#include "tests/setup/setup_helpers.h"
+#include "tests/common/proxy_util.h"
+#include "tests/common/setup_helpers.h"
 
 using namespace testlib;
 

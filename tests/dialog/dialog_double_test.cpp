@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/common/testlib.h"
-#include "tests/dialog/driver.h"
+#include "tests/common/dialog_driver.h"
 #include "tests/odbcdouble/odbc_double.h"
 
 using namespace dlgtest;

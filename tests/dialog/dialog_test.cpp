@@ -12,7 +12,7 @@
 
 #include "setup/dialog_template.h"
 #include "tests/common/testlib.h"
-#include "tests/dialog/driver.h"
+#include "tests/common/dialog_driver.h"
 
 using namespace dlgtest;
 using testlib::UniqueName;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/proxy/proxy_util.h"
+#include "tests/common/proxy_util.h"
 
 // As a driver declares them; every argument is one 32-bit value.
 extern "C" {

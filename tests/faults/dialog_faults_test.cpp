@@ -13,8 +13,8 @@
 #include <gtest/gtest.h>
 
 #include "tests/common/testlib.h"
-#include "tests/dialog/driver.h"
-#include "tests/faults/snapshot.h"
+#include "tests/common/dialog_driver.h"
+#include "tests/common/snapshot.h"
 #include "tests/odbcdouble/odbc_double.h"
 
 using namespace dlgtest;

@@ -19,9 +19,9 @@
 
 #include "setup/dialog.h"
 #include "setup/setup_request.h"
-#include "tests/faults/snapshot.h"
+#include "tests/common/snapshot.h"
 #include "tests/odbcdouble/odbc_double.h"
-#include "tests/setup/setup_helpers.h"
+#include "tests/common/setup_helpers.h"
 
 using namespace setuptest;
 using testlib::DataSourcePath;

@@ -16,7 +16,7 @@
 #include "proxy/locate.h"
 #include "registry/registry.h"
 #include "tests/common/testlib.h"
-#include "tests/stress/leak_probe.h"
+#include "tests/common/leak_probe.h"
 
 using namespace testlib;
 

@@ -15,8 +15,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/faults/snapshot.h"
-#include "tests/setup/setup_helpers.h"
+#include "tests/common/snapshot.h"
+#include "tests/common/setup_helpers.h"
 
 using namespace setuptest;
 using testlib::DataSourcePath;

@@ -2,8 +2,7 @@
 // every call and answers as a test tells it.
 //
 // Use: in a tests/<area>/CMakeLists.txt,
-//     include(${PROJECT_SOURCE_DIR}/tests/odbcdouble/double.cmake)
-//     kvdrm_double_test(my_test SOURCES my_test.cpp [LIBS ...])
+//     kvdrm_test(my_test SOURCES my_test.cpp [LIBS ...] INSTALLER_DOUBLE)
 // builds my_test.exe into bin/my_test/ with copies of KVDRM.dll and of this
 // double as odbccp32.dll; wine-run.sh then runs it with odbccp32=n, so
 // KVDRM.dll (and the test program, if it imports odbccp32) gets the double.

@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "registry/dbcs.h"
-#include "tests/proxy/proxy_util.h"
+#include "tests/common/proxy_util.h"
 
 using namespace testlib;
 using namespace proxytest;

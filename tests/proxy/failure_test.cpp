@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <limits.h>
 
-#include "tests/proxy/proxy_util.h"
+#include "tests/common/proxy_util.h"
 
 using namespace testlib;
 using namespace proxytest;

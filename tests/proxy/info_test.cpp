@@ -5,7 +5,7 @@
 #include <string.h>
 
 #include "tests/proxy/export_rows.h"
-#include "tests/proxy/proxy_util.h"
+#include "tests/common/proxy_util.h"
 
 using namespace testlib;
 using namespace proxytest;

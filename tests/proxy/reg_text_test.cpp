@@ -5,7 +5,7 @@
 #include <limits.h>
 
 #include "registry/registry.h"
-#include "tests/proxy/proxy_util.h"
+#include "tests/common/proxy_util.h"
 
 using namespace testlib;
 

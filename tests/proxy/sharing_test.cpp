@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/proxy/proxy_util.h"
+#include "tests/common/proxy_util.h"
 
 using namespace testlib;
 using namespace proxytest;

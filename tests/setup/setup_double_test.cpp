@@ -7,7 +7,7 @@
 
 #include "tests/common/imports.h"
 #include "tests/odbcdouble/odbc_double.h"
-#include "tests/setup/setup_helpers.h"
+#include "tests/common/setup_helpers.h"
 
 using namespace setuptest;
 using testlib::DataSourcePath;

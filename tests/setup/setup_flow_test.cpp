@@ -9,7 +9,7 @@
 #include "setup/setup_request.h"
 #include "setup/system_calls.h"
 #include "tests/odbcdouble/odbc_double.h"
-#include "tests/setup/setup_helpers.h"
+#include "tests/common/setup_helpers.h"
 
 using namespace setuptest;
 using testlib::DataSourcePath;

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/setup/setup_helpers.h"
+#include "tests/common/setup_helpers.h"
 
 using namespace setuptest;
 using testlib::DataSourcePath;

@@ -23,7 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/common/testlib.h"
-#include "tests/stress/leak_probe.h"
+#include "tests/common/leak_probe.h"
 
 using namespace testlib;
 

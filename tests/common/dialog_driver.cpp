@@ -1,4 +1,4 @@
-#include "tests/dialog/driver.h"
+#include "tests/common/dialog_driver.h"
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -1,4 +1,4 @@
-#include "tests/faults/snapshot.h"
+#include "tests/common/snapshot.h"
 
 #include <stdio.h>
 

@@ -1,4 +1,4 @@
-#include "tests/stress/leak_probe.h"
+#include "tests/common/leak_probe.h"
 
 #include <tlhelp32.h>
 
