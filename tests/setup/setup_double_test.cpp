@@ -280,21 +280,6 @@ TEST_F(DoubleTest, FailedValueWriteFailsButTheOthersAreWritten) {
   }
 }
 
-// A system data source of a driver registered in the 32-bit view only: the
-// 64-bit pass finds no driver, which is normal and no failure.
-TEST_F(DoubleTest, OnePassFailingIsNoFailure) {
-  std::string name = UniqueName("ds");
-  Cleanup cleanup({name});
-  ScopedDriver only32(UniqueName("drv32"), ScopedDriver::k32);
-  st->configMode = 2;
-  std::string list = List({("DSN=" + name).c_str()});
-  EXPECT_EQ(kTrue, config(nullptr, 1, only32.name.c_str(), list.c_str()));
-  EXPECT_EQ(0, st->errorCount);
-  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(name), 0));
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(name), KEY_WOW64_64KEY));
-  EXPECT_EQ(1, odbcdouble::CountCalls(st, "SQLWriteFileDSN"));
-}
-
 // Names that reach other keys or files are neither stored nor removed.
 TEST_F(DoubleTest, BackslashesAreRefusedSlashesAreOrdinary) {
   std::string leaf = UniqueName("leaf");
