@@ -33,7 +33,9 @@ std::string ReadCtx(HKEY key) {
   EXPECT_TRUE(kvdrm::ReadRegString(key, "CTX", text));
   // NUL-terminated at its length; the empty text has no data.
   EXPECT_EQ(text.length == 0, text.data == nullptr);
-  if (text.data) EXPECT_EQ('\0', text.data[text.length]);
+  if (text.data) {
+    EXPECT_EQ('\0', text.data[text.length]);
+  }
   std::string read(kvdrm::TextStr(text), text.length);
   kvdrm::TextFree(text);
   return read;
