@@ -286,6 +286,7 @@ TEST_F(Faults, DriverInOneViewOnly) {
       EXPECT_EQ(c.in32, KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(b), 0));
       EXPECT_EQ(c.in64, KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(b), KEY_WOW64_64KEY));
       EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(b)));
+      EXPECT_EQ(1, odbcdouble::CountCalls(st, "SQLWriteFileDSN")) << "only the pass that found the driver";
     } else {
       EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(b)));
       EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(b), 0));

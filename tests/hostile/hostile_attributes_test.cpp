@@ -226,6 +226,9 @@ TEST_F(HostileAttributes, NamesAreStoredOrRefusedWithNothingElseTouched) {
       {"the installer's settings", "odbc FILE dsn", false},
       {"the list's name", "ODBC Data Sources", false},
       {"the list's name in other case", "oDBC dATA sOURCES", false},
+      {"the list's name in lower case", "odbc data sources", false},
+      {"the list's name in upper case", "ODBC DATA SOURCES", false},
+      {"the list's name capitalised", "Odbc Data Sources", false},
       {"empty", "", false},
       {"a name of 100 KB", std::string(100 * 1000, 'N'), false},
   };

@@ -31,6 +31,11 @@ std::string ReadCtx(HKEY key) {
   kvdrm::Text text = {nullptr, 0};
   EXPECT_TRUE(kvdrm::TextSetZ(text, kUnchanged));
   EXPECT_TRUE(kvdrm::ReadRegString(key, "CTX", text));
+  // NUL-terminated at its length; the empty text has no data.
+  EXPECT_EQ(text.length == 0, text.data == nullptr);
+  if (text.data) {
+    EXPECT_EQ('\0', text.data[text.length]);
+  }
   std::string read(kvdrm::TextStr(text), text.length);
   kvdrm::TextFree(text);
   return read;
@@ -66,6 +71,8 @@ std::vector<HostileValue> Table() {
   return {
       // Texts.
       {"64 KiB, no separator", REG_SZ, huge + '\0', huge, nullptr},
+      {"64 KiB and NUL", REG_SZ, std::string(65536, 'A') + '\0', std::string(65536, 'A'), nullptr},
+      {"4 characters and NUL", REG_SZ, std::string("abcd\0", 5), "abcd", nullptr},
       {"64 KiB, file name after a real folder", REG_SZ, ok + longName + ".CTX" + '\0', ok + longName + ".CTX", "ok"},
       {"64 KiB of folders", REG_SZ, deepDirs + "K.CTX" + '\0', deepDirs + "K.CTX", nullptr},
       {"no NUL", REG_SZ, ok2 + "KOLVARD.CTX", ok2 + "KOLVARD.CTX", "ok2"},
@@ -73,6 +80,8 @@ std::vector<HostileValue> Table() {
       // still ends the directory.
       {"no NUL, ends in the separator", REG_SZ, ok2, ok2, "ok2"},
       {"64 KiB, no NUL", REG_SZ, ok + longName, ok + longName, "ok"},
+      {"one character, no NUL", REG_SZ, "a", "a", nullptr},
+      {"NUL inside, none at the end", REG_SZ, ok3 + "K.CTX" + '\0' + "junk", ok3 + "K.CTX", "ok3"},
       {"NUL inside, path first", REG_SZ, ok3 + "K.CTX" + '\0' + "Z:\\elsewhere\\K.CTX" + '\0', ok3 + "K.CTX", "ok3"},
       {"NUL inside, path after it", REG_SZ, std::string("KOLVARD.CTX") + '\0' + ctx + '\0', "KOLVARD.CTX", nullptr},
       {"NUL first", REG_SZ, std::string(1, '\0') + ctx + '\0', "", nullptr},
@@ -101,7 +110,9 @@ std::vector<HostileValue> Table() {
       // one longer than 4 bytes does not fit the probe and is not read.
       {"REG_DWORD 5", REG_DWORD, Le32(5), "5", nullptr},
       {"REG_DWORD -1", REG_DWORD, Le32(0xFFFFFFFFu), "-1", nullptr},
+      {"REG_DWORD 0", REG_DWORD, Le32(0), "0", nullptr},
       {"REG_DWORD INT_MIN", REG_DWORD, Le32(0x80000000u), "-2147483648", nullptr},
+      {"REG_DWORD INT_MAX", REG_DWORD, Le32(0x7FFFFFFFu), "2147483647", nullptr},
       {"REG_DWORD of 2 bytes", REG_DWORD, std::string("\x34\x12"), "4660", nullptr},
       {"REG_DWORD of 1 byte", REG_DWORD, std::string("\xFF"), "255", nullptr},
       {"REG_DWORD of 0 bytes", REG_DWORD, "", "0", nullptr},

@@ -1,9 +1,7 @@
-// Several sessions at once: each holds its own load and its own record, on
-// one thread or many.
+// Several sessions at once: each holds its own load and its own record
+// (many threads at once: tests/stress).
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <memory>
 #include <thread>
 #include <vector>
 
@@ -62,52 +60,6 @@ TEST(Sessions, SameDataSourceSharesOneModuleUntilTheLastEnds) {
   EXPECT_EQ(0, Move()(h2, 3, 4));
   EXPECT_EQ(0, End()(h2));
   EXPECT_FALSE(IsLoaded(ManagerFile("ok")));
-}
-
-TEST(Sessions, BeginAndEndOnSeveralThreadsAtOnce) {
-  const char *variants[] = {"ok", "ok2", "ok3", "ok4"};
-  std::vector<std::unique_ptr<DataSource>> sources;
-  std::vector<std::unique_ptr<ModulePin>> pins;
-  for (const char *v : variants) {
-    sources.emplace_back(new DataSource(ManagerDir(v)));
-    // Pinned so that the echo mode holds while sessions come and go.
-    pins.emplace_back(new ModulePin(ManagerFile(v)));
-    ASSERT_NE(nullptr, pins.back()->state());
-    pins.back()->state()->mode = testmgr::kEchoSession;
-  }
-
-  const int kThreads = 8, kRounds = 40;
-  std::atomic<int> failures{0}, sessions{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < kRounds; ++i) {
-        int v = (t + i) % 4;
-        DrmArg h = 0;
-        // In echo mode every manager entry returns the first value it got:
-        // begin-session the handle variable, the others the manager handle.
-        int32_t status = Begin()(&h, t, i, sources[v]->name.c_str());
-        bool good = h != 0 && status == static_cast<int32_t>(reinterpret_cast<uint32_t>(&h)) &&
-                    Slots(h)[1] == 0xFF000001u && Slots(h)[3] == reinterpret_cast<uint32_t>(pins[v]->get());
-        if (good) good = Move()(h, t, i) == static_cast<int32_t>(Slots(h)[2]);
-        if (good) good = Move()(h, i, t) == static_cast<int32_t>(Slots(h)[2]);
-        uint32_t managerHandle = h ? Slots(h)[2] : 0;
-        if (h && End()(h) != static_cast<int32_t>(managerHandle)) good = false;
-        if (!good) ++failures;
-        ++sessions;
-      }
-    });
-  }
-  for (std::thread &th : threads) th.join();
-  EXPECT_EQ(0, failures.load());
-  EXPECT_EQ(kThreads * kRounds, sessions.load());
-  for (size_t v = 0; v < pins.size(); ++v) {
-    testmgr::State *st = pins[v]->state();
-    EXPECT_EQ(st->begins, st->ends) << variants[v];
-    EXPECT_EQ(kThreads * kRounds / 4, st->begins) << variants[v];
-  }
-  pins.clear();
-  for (const char *v : variants) EXPECT_FALSE(IsLoaded(ManagerFile(v))) << v;
 }
 
 TEST(Sessions, EndOnAnotherThreadThanTheBegin) {

@@ -102,14 +102,6 @@ TEST_F(DoubleTest, OtherCodesConfigureFromTheProfile) {
   }
 }
 
-TEST_F(DoubleTest, PairWithoutEqualsIsIgnored) {
-  std::string name = UniqueName("ds");
-  Cleanup cleanup({name});
-  ASSERT_EQ(kTrue, Config(1, List({("DSN=" + name).c_str(), "Description", "CTX"})));
-  EXPECT_EQ(Sz("Kolvar Muster Firmendaten"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(name), "Description").data);
-  EXPECT_EQ(Sz("C:\\KOLVAR\\KOLVARD.CTX"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(name), "CTX").data);
-}
-
 TEST_F(DoubleTest, RemovalReadsTheFileDirectoryUnderBothModeAndRestores) {
   std::string name = UniqueName("ds");
   Cleanup cleanup({name});
@@ -288,21 +280,6 @@ TEST_F(DoubleTest, FailedValueWriteFailsButTheOthersAreWritten) {
   }
 }
 
-// A system data source of a driver registered in the 32-bit view only: the
-// 64-bit pass finds no driver, which is normal and no failure.
-TEST_F(DoubleTest, OnePassFailingIsNoFailure) {
-  std::string name = UniqueName("ds");
-  Cleanup cleanup({name});
-  ScopedDriver only32(UniqueName("drv32"), ScopedDriver::k32);
-  st->configMode = 2;
-  std::string list = List({("DSN=" + name).c_str()});
-  EXPECT_EQ(kTrue, config(nullptr, 1, only32.name.c_str(), list.c_str()));
-  EXPECT_EQ(0, st->errorCount);
-  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(name), 0));
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(name), KEY_WOW64_64KEY));
-  EXPECT_EQ(1, odbcdouble::CountCalls(st, "SQLWriteFileDSN"));
-}
-
 // Names that reach other keys or files are neither stored nor removed.
 TEST_F(DoubleTest, BackslashesAreRefusedSlashesAreOrdinary) {
   std::string leaf = UniqueName("leaf");
@@ -348,25 +325,6 @@ TEST_F(DoubleTest, BackslashesAreRefusedSlashesAreOrdinary) {
   EXPECT_TRUE(FileExists(file));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(parent + "\\" + leaf)));
   EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLSetConfigMode")) << "no directory read";
-}
-
-TEST_F(DoubleTest, TheListOfDataSourcesIsNoDataSource) {
-  std::string marker = UniqueName("listed");
-  Cleanup cleanup({marker});
-  SetListed(HKEY_CURRENT_USER, marker);
-  const struct {
-    UINT request;
-    const char *name;
-  } cases[] = {{3, "ODBC Data Sources"}, {3, "odbc data sources"}, {1, "ODBC DATA SOURCES"}, {2, "Odbc Data Sources"}};
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.name);
-    odbcdouble::Reset(st);
-    EXPECT_EQ(FALSE, Config(c.request, List({(std::string("DSN=") + c.name).c_str()})));
-    ExpectPosted(kInvalidName);
-    ExpectNothingStored();
-    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, kListKey, marker.c_str()).present);
-    EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, kListKey, "Driver").present);
-  }
 }
 
 }  // namespace

@@ -58,6 +58,8 @@ TEST(DecodeRequest, Table) {
        {nullptr, nullptr, "", nullptr, nullptr}},
       {"pair without equals ignored", 1, false, List({"DSN"}), kRequestAdd,
        {nullptr, nullptr, nullptr, nullptr, nullptr}},
+      {"bare word does not end the list", 1, false, List({"DSN", "DBQ=D"}), kRequestAdd,
+       {nullptr, nullptr, nullptr, "D", nullptr}},
       {"bare key does not undo an earlier pair", 1, false, List({"DBQ=D", "DBQ"}), kRequestAdd,
        {nullptr, nullptr, nullptr, "D", nullptr}},
       {"whole key must match", 1, false, List({"DSNX=1", "DS=2", "CTX2=3", "=4"}), kRequestAdd,
