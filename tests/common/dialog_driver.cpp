@@ -341,12 +341,6 @@ void Screenshot(const char *what, HWND shown) {
   DeleteFileA(request.c_str());
 }
 
-std::string Attributes(std::initializer_list<std::string> pairs) {
-  std::string list;
-  for (const std::string &p : pairs) list += p + '\0';
-  return list + '\0';
-}
-
 BOOL RunDialog(WORD request, const std::string &attributes, const std::function<void(Ui &)> &script,
                bool *sawDialog) {
   auto configDsn = reinterpret_cast<ConfigDsnFn>(reinterpret_cast<void *>(testlib::KvdrmProc("ConfigDSN")));

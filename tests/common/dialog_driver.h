@@ -78,9 +78,6 @@ HWND WaitOpenDialog(DWORD uiThread, DWORD ms = 5000);
 // briefly and never fails.
 void Screenshot(const char *what, HWND shown);
 
-// The attribute list of ConfigDSN: pairs joined with NULs, ending in two.
-std::string Attributes(std::initializer_list<std::string> pairs);
-
 // The driver description the tests pass to ConfigDSN: a driver this
 // program registers (HKLM, 32-bit view) for its run and removes at exit.
 const std::string &Driver();

@@ -1,5 +1,5 @@
-// Helpers of the data source setup tests: attribute lists, driver
-// registrations and reading back what storage wrote.
+// Helpers of the data source setup tests: driver registrations and
+// reading back what storage wrote.
 #pragma once
 #include <windows.h>
 
@@ -10,17 +10,6 @@
 #include "tests/common/testlib.h"
 
 namespace setuptest {
-
-// An attribute list: each pair NUL-terminated, then one more NUL.
-inline std::string List(std::initializer_list<const char *> pairs) {
-  std::string s;
-  for (const char *p : pairs) {
-    s += p;
-    s += '\0';
-  }
-  s += '\0';
-  return s;
-}
 
 inline std::string DriverPath(const std::string &driver) { return "Software\\ODBC\\ODBCINST.INI\\" + driver; }
 

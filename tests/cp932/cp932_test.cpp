@@ -9,6 +9,7 @@
 #include "tests/odbcdouble/odbc_double.h"
 #include "tests/common/proxy_util.h"
 #include "tests/common/setup_helpers.h"
+#include "tests/common/attribute_list_text.h"
 
 using namespace testlib;
 
@@ -62,7 +63,7 @@ TEST(Cp932, TrailBytesAreNoSeparators) {
       reinterpret_cast<void *>(KvdrmProc("ConfigDSN")));
   const std::string stem = UniqueName("Kv"), name = stem + "\x83\x5C";
   setuptest::Cleanup cleanup({name, stem});
-  const std::string list = setuptest::List({("DSN=" + name).c_str()});
+  const std::string list = AttributeList({"DSN=" + name});
   odbcdouble::Reset(st);
   EXPECT_EQ(TRUE, config(nullptr, 1, driver.name.c_str(), list.c_str()) != FALSE);
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(name)));

@@ -12,9 +12,11 @@
 #include "tests/common/testlib.h"
 #include "tests/common/dialog_driver.h"
 #include "tests/odbcdouble/odbc_double.h"
+#include "tests/common/attribute_list_text.h"
 
 using namespace dlgtest;
 using testlib::UniqueName;
+using testlib::AttributeList;
 
 namespace {
 
@@ -42,14 +44,14 @@ class DialogWithDouble : public ::testing::Test {
   odbcdouble::State *state = nullptr;
 };
 
-std::string List(const std::string &name) {
-  return Attributes({"DSN=" + name, "Description=d", "DBQ=C:\\D", "CTX=C:\\D\\M.CTX"});
+std::string SourceList(const std::string &name) {
+  return AttributeList({"DSN=" + name, "Description=d", "DBQ=C:\\D", "CTX=C:\\D\\M.CTX"});
 }
 
 TEST_F(DialogWithDouble, KeepingTheNameSkipsTheDuplicateTestAndRegisters) {
   DataSource cleanup(UniqueName("keep"), false);
   odbcdouble::SetProfile(state, cleanup.name().c_str(), "Description", "exists");
-  RunDialog(2, List(cleanup.name()), [&](Ui &ui) {
+  RunDialog(2, SourceList(cleanup.name()), [&](Ui &ui) {
     odbcdouble::ClearLog(state);
     ui.Click(IDOK);
     EXPECT_TRUE(ui.WaitClosed());
@@ -65,7 +67,7 @@ TEST_F(DialogWithDouble, ADuplicateIsFoundInTheProfileBeforeAnyValidation) {
   DataSource a(UniqueName("a"), false);
   const std::string other = UniqueName("other");
   odbcdouble::SetProfile(state, other.c_str(), "CTX", "C:\\X.CTX");
-  RunDialog(2, List(a.name()), [&](Ui &ui) {
+  RunDialog(2, SourceList(a.name()), [&](Ui &ui) {
     odbcdouble::ClearLog(state);
     ui.Clear(kName);
     ui.FocusOn(kName);
@@ -85,7 +87,7 @@ TEST_F(DialogWithDouble, ADuplicateIsFoundInTheProfileBeforeAnyValidation) {
 TEST_F(DialogWithDouble, ARefusedNameNeverReachesWriteDsnToIni) {
   const std::string name = "[" + UniqueName("bad");
   DataSource cleanup(name, false);
-  RunDialog(1, List(name), [&](Ui &ui) {
+  RunDialog(1, SourceList(name), [&](Ui &ui) {
     ui.Click(IDOK);
     EXPECT_EQ(kInvalidText, AnswerMessageBox(ui));
     EXPECT_TRUE(ui.Open());
@@ -104,7 +106,7 @@ TEST_F(DialogWithDouble, NamesStorageRefusesAreNeverRegistered) {
   for (const std::string &name : names) {
     SCOPED_TRACE(name);
     odbcdouble::Reset(state);
-    RunDialog(1, List(name), [&](Ui &ui) {
+    RunDialog(1, SourceList(name), [&](Ui &ui) {
       ui.Click(IDOK);
       EXPECT_EQ(kInvalidText, AnswerMessageBox(ui));
       EXPECT_TRUE(ui.Open());
@@ -115,7 +117,7 @@ TEST_F(DialogWithDouble, NamesStorageRefusesAreNeverRegistered) {
   const std::string slashed = "a/b-" + UniqueName("slash");
   DataSource cleanup(slashed, false);
   odbcdouble::Reset(state);
-  RunDialog(1, List(slashed), [&](Ui &ui) { ui.Click(IDOK); });
+  RunDialog(1, SourceList(slashed), [&](Ui &ui) { ui.Click(IDOK); });
   EXPECT_EQ(1u, Calls("SQLWriteDSNToIni").size());
   EXPECT_TRUE(Stored(slashed));
 }
@@ -123,7 +125,7 @@ TEST_F(DialogWithDouble, NamesStorageRefusesAreNeverRegistered) {
 TEST_F(DialogWithDouble, AFailedWriteDsnToIniIsTheInvalidNameMessage) {
   DataSource cleanup(UniqueName("wfail"), false);
   state->fail[odbcdouble::kWriteDSNToIni] = true;
-  RunDialog(1, List(cleanup.name()), [&](Ui &ui) {
+  RunDialog(1, SourceList(cleanup.name()), [&](Ui &ui) {
     ui.Click(IDOK);
     EXPECT_EQ(kInvalidText, AnswerMessageBox(ui));
     EXPECT_TRUE(ui.Open());

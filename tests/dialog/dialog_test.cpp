@@ -12,9 +12,11 @@
 
 #include "tests/common/testlib.h"
 #include "tests/common/dialog_driver.h"
+#include "tests/common/attribute_list_text.h"
 
 using namespace dlgtest;
 using testlib::UniqueName;
+using testlib::AttributeList;
 
 namespace {
 
@@ -29,7 +31,7 @@ const char kInvalidText[] =
     "following characters: [ ] { } ( ) ? * = ! @ , ; \\";
 
 std::string AddList(const std::string &name) {
-  return Attributes({"DSN=" + name, "Description=Sales figures", "DBQ=C:\\DATA", "CTX=C:\\DATA\\MAIN.CTX"});
+  return AttributeList({"DSN=" + name, "Description=Sales figures", "DBQ=C:\\DATA", "CTX=C:\\DATA\\MAIN.CTX"});
 }
 
 // ---------------------------------------------------------------- construction
@@ -148,7 +150,7 @@ TEST(Construction, TypingStopsAtTheLimitsWhileLongerTextsShowWhole) {
   const std::string longName(40, 'N'), longDescription(100, 'd'), longDirectory = "C:\\" + std::string(70, 'i'),
                     longControlFile = "C:\\" + std::string(70, 'c');
   RunDialog(kAdd,
-            Attributes({"DSN=" + longName, "Description=" + longDescription, "DBQ=" + longDirectory,
+            AttributeList({"DSN=" + longName, "Description=" + longDescription, "DBQ=" + longDirectory,
                         "CTX=" + longControlFile}),
             [&](Ui &ui) {
               EXPECT_EQ(longName, Text(ui.Item(kName)));
@@ -304,7 +306,7 @@ TEST(Keyboard, FilterStopsWhenNoAcceptedControlCanTakeTheFocus) {
 TEST(Keyboard, LeavingAFieldShowsItFromItsStart) {
   NEED_DISPLAY();
   const std::string description(78, 'w');
-  RunDialog(kAdd, Attributes({"DSN=x", "Description=" + description}), [&](Ui &ui) {
+  RunDialog(kAdd, AttributeList({"DSN=x", "Description=" + description}), [&](Ui &ui) {
     HWND field = ui.Item(kDescription);
     ui.FocusOn(kDescription);
     ui.Key(VK_END);
@@ -330,7 +332,7 @@ TEST(OkRule, NameDirectoryAndControlFileAreRequired) {
   NEED_DISPLAY();
   std::string name = UniqueName("okr");
   DataSource cleanup(name, false);
-  RunDialog(kAdd, Attributes({"DSN=" + name, "Description=", "DBQ=C:\\D", "CTX=C:\\D\\M.CTX"}), [&](Ui &ui) {
+  RunDialog(kAdd, AttributeList({"DSN=" + name, "Description=", "DBQ=C:\\D", "CTX=C:\\D\\M.CTX"}), [&](Ui &ui) {
     HWND ok = ui.Item(IDOK);
     EXPECT_TRUE(IsWindowEnabled(ok)) << "an empty description does not matter";
     const struct {
@@ -351,7 +353,7 @@ TEST(OkRule, NameDirectoryAndControlFileAreRequired) {
 
 TEST(OkRule, AnAddWithoutANameStartsDisabled) {
   NEED_DISPLAY();
-  RunDialog(kAdd, Attributes({}), [&](Ui &ui) {
+  RunDialog(kAdd, AttributeList({}), [&](Ui &ui) {
     EXPECT_EQ("", Text(ui.Item(kName)));
     EXPECT_EQ("Kolvar Muster Firmendaten", Text(ui.Item(kDescription)));
     EXPECT_EQ("C:\\KOLVAR\\MUSTER", Text(ui.Item(kDirectory)));
@@ -366,7 +368,7 @@ TEST(OkRule, AnAddWithoutANameStartsDisabled) {
 TEST(Accept, ConfigureKeepingItsNameIsNoDuplicate) {
   NEED_DISPLAY();
   DataSource ds(UniqueName("keep"));
-  BOOL r = RunDialog(kConfigure, Attributes({"DSN=" + ds.name()}), [&](Ui &ui) {
+  BOOL r = RunDialog(kConfigure, AttributeList({"DSN=" + ds.name()}), [&](Ui &ui) {
     EXPECT_EQ(ds.name(), Text(ui.Item(kName)));
     EXPECT_EQ("Stored description", Text(ui.Item(kDescription)));
     EXPECT_EQ("C:\\STORED", Text(ui.Item(kDirectory)));
@@ -385,7 +387,7 @@ TEST(Accept, RenameToAnExistingDataSourceIsRefused) {
   DataSource a(UniqueName("rena")), b(UniqueName("renb"));
   std::string upper = a.name();
   for (char &c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  RunDialog(kConfigure, Attributes({"DSN=" + a.name()}), [&](Ui &ui) {
+  RunDialog(kConfigure, AttributeList({"DSN=" + a.name()}), [&](Ui &ui) {
     // Another data source, and the same one in other letter case: the
     // comparison with the initial name is exact.
     const std::string names[] = {b.name(), upper};
@@ -408,7 +410,7 @@ TEST(Accept, RenameToAnExistingDataSourceIsRefused) {
 TEST(Accept, WithoutAnInitialNameEveryExistingNameIsADuplicate) {
   NEED_DISPLAY();
   DataSource ds(UniqueName("noinit"));
-  RunDialog(kAdd, Attributes({}), [&](Ui &ui) {
+  RunDialog(kAdd, AttributeList({}), [&](Ui &ui) {
     ui.FocusOn(kName);
     ui.Chars(ds.name());
     ui.Click(IDOK);
@@ -453,7 +455,7 @@ TEST(Accept, AnAcceptedAddRegistersTheNameAndStoresTheFieldsAsShown) {
 TEST(Accept, RenamingInTheDialogMovesTheDataSource) {
   NEED_DISPLAY();
   DataSource from(UniqueName("from")), to(UniqueName("to"), false);
-  BOOL r = RunDialog(kConfigure, Attributes({"DSN=" + from.name()}), [&](Ui &ui) {
+  BOOL r = RunDialog(kConfigure, AttributeList({"DSN=" + from.name()}), [&](Ui &ui) {
     ui.Clear(kName);
     ui.FocusOn(kName);
     ui.Chars(to.name());
@@ -470,7 +472,7 @@ TEST(Accept, RenamingInTheDialogMovesTheDataSource) {
 TEST(Accept, ARefusedOkThenCancelStoresNothing) {
   NEED_DISPLAY();
   DataSource existing(UniqueName("exist")), fresh(UniqueName("fresh"), false);
-  BOOL r = RunDialog(kConfigure, Attributes({"DSN=" + existing.name()}), [&](Ui &ui) {
+  BOOL r = RunDialog(kConfigure, AttributeList({"DSN=" + existing.name()}), [&](Ui &ui) {
     ui.Clear(kDescription);
     ui.FocusOn(kDescription);
     ui.Chars("changed");
@@ -554,7 +556,7 @@ TEST(Browse, ControlFileStartsInItsDirectoryWithItsName) {
   MakeBrowseData();
   const std::string chosen = DataPath(kLongFolder "\\B.CTX");
   ASSERT_GT(chosen.size(), 64u) << "the chosen path should pass the typing limit";
-  RunDialog(kAdd, Attributes({"DSN=b", "DBQ=" + DataPath("DATA"), "CTX=" + DataPath("DATA\\MAIN.CTX")}), [&](Ui &ui) {
+  RunDialog(kAdd, AttributeList({"DSN=b", "DBQ=" + DataPath("DATA"), "CTX=" + DataPath("DATA\\MAIN.CTX")}), [&](Ui &ui) {
     ui.Click(kBrowseControlFile);
     OpenDialog o = ReadOpenDialog(ui);
     ASSERT_NE(nullptr, o.window);
@@ -576,7 +578,7 @@ TEST(Browse, DirectoryStartsInTheFieldAndKeepsTheDirectory) {
   NEED_DISPLAY();
   MakeBrowseData();
   const std::string set1 = DataPath("DATA\\SET1");
-  RunDialog(kAdd, Attributes({"DSN=b", "DBQ=" + set1, "CTX=C:\\M.CTX"}), [&](Ui &ui) {
+  RunDialog(kAdd, AttributeList({"DSN=b", "DBQ=" + set1, "CTX=C:\\M.CTX"}), [&](Ui &ui) {
     ui.Click(kBrowseDirectory);
     OpenDialog o = ReadOpenDialog(ui);
     ASSERT_NE(nullptr, o.window);
@@ -594,7 +596,7 @@ TEST(Browse, DirectoryStartsInTheFieldAndKeepsTheDirectory) {
 TEST(Browse, ChoosingRestoresTheOkButton) {
   NEED_DISPLAY();
   MakeBrowseData();
-  RunDialog(kAdd, Attributes({"DSN=b", "DBQ=", "CTX=C:\\M.CTX"}), [&](Ui &ui) {
+  RunDialog(kAdd, AttributeList({"DSN=b", "DBQ=", "CTX=C:\\M.CTX"}), [&](Ui &ui) {
     EXPECT_FALSE(IsWindowEnabled(ui.Item(IDOK)));
     ui.Click(kBrowseDirectory);
     OpenDialog o = ReadOpenDialog(ui);
@@ -615,7 +617,7 @@ TEST(Browse, TypedNameWithoutExtensionGetsCtx) {
     const char *typed, *result;
   } cases[] = {{"MAIN", "DATA\\MAIN.ctx"}, {"NEWFILE", "DATA\\NEWFILE"}};
   for (const auto &c : cases) {
-    RunDialog(kAdd, Attributes({"DSN=b", "DBQ=C:\\D", "CTX=" + DataPath("DATA\\MAIN.CTX")}), [&](Ui &ui) {
+    RunDialog(kAdd, AttributeList({"DSN=b", "DBQ=C:\\D", "CTX=" + DataPath("DATA\\MAIN.CTX")}), [&](Ui &ui) {
       ui.Click(kBrowseControlFile);
       OpenDialog o = ReadOpenDialog(ui);
       ASSERT_NE(nullptr, o.window);
@@ -630,7 +632,7 @@ TEST(Browse, CancellingLeavesTheField) {
   NEED_DISPLAY();
   MakeBrowseData();
   const std::string dbq = DataPath("DATA"), ctx = DataPath("DATA\\MAIN.CTX");
-  RunDialog(kAdd, Attributes({"DSN=b", "DBQ=" + dbq, "CTX=" + ctx}), [&](Ui &ui) {
+  RunDialog(kAdd, AttributeList({"DSN=b", "DBQ=" + dbq, "CTX=" + ctx}), [&](Ui &ui) {
     for (int button : {kBrowseDirectory, kBrowseControlFile}) {
       ui.Click(button);
       OpenDialog o = ReadOpenDialog(ui);
@@ -645,7 +647,7 @@ TEST(Browse, CancellingLeavesTheField) {
 
 TEST(Browse, BareControlFileNameIsTheStartName) {
   NEED_DISPLAY();
-  RunDialog(kAdd, Attributes({"DSN=b", "DBQ=C:\\D", "CTX=MAIN.CTX"}), [&](Ui &ui) {
+  RunDialog(kAdd, AttributeList({"DSN=b", "DBQ=C:\\D", "CTX=MAIN.CTX"}), [&](Ui &ui) {
     ui.Click(kBrowseControlFile);
     OpenDialog o = ReadOpenDialog(ui);
     ASSERT_NE(nullptr, o.window);
@@ -657,7 +659,7 @@ TEST(Browse, BareControlFileNameIsTheStartName) {
 
 TEST(Browse, EnterOnABrowseButtonPressesIt) {
   NEED_DISPLAY();
-  RunDialog(kAdd, Attributes({"DSN=b", "DBQ=C:\\D", "CTX=C:\\D\\M.CTX"}), [&](Ui &ui) {
+  RunDialog(kAdd, AttributeList({"DSN=b", "DBQ=C:\\D", "CTX=C:\\D\\M.CTX"}), [&](Ui &ui) {
     ui.FocusOn(kBrowseDirectory);
     ui.Key(VK_RETURN);
     HWND open = WaitOpenDialog(ui.uiThread);
@@ -698,7 +700,7 @@ TEST(Cancel, EveryWayOutStoresNothing) {
 TEST(Cancel, ConfigureCancelledLeavesTheDataSource) {
   NEED_DISPLAY();
   DataSource ds(UniqueName("keepcnl"));
-  BOOL r = RunDialog(kConfigure, Attributes({"DSN=" + ds.name()}), [&](Ui &ui) {
+  BOOL r = RunDialog(kConfigure, AttributeList({"DSN=" + ds.name()}), [&](Ui &ui) {
     ui.Clear(kDescription);
     ui.Chars("not to be kept");
     ui.Key(VK_ESCAPE);
@@ -748,7 +750,7 @@ TEST(NoDisplay, NoNameWithoutTheDialogIsAFailureNotACancel) {
   auto configDsn = reinterpret_cast<ConfigFn>(reinterpret_cast<void *>(testlib::KvdrmProc("ConfigDSN")));
   ASSERT_NE(nullptr, configDsn);
   HWND parent = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
-  EXPECT_EQ(FALSE, configDsn(parent, kAdd, Driver().c_str(), Attributes({"Description=nameless"}).c_str()));
+  EXPECT_EQ(FALSE, configDsn(parent, kAdd, Driver().c_str(), AttributeList({"Description=nameless"}).c_str()));
 }
 
 }  // namespace

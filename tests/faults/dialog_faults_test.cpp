@@ -16,9 +16,11 @@
 #include "tests/common/dialog_driver.h"
 #include "tests/common/snapshot.h"
 #include "tests/odbcdouble/odbc_double.h"
+#include "tests/common/attribute_list_text.h"
 
 using namespace dlgtest;
 using testlib::UniqueName;
+using testlib::AttributeList;
 
 namespace {
 
@@ -61,7 +63,7 @@ TEST_F(DialogFaults, RefusedOrUnregisteredNameThenCancelKeepsTheOldDataSource) {
     snap::Picture before = snap::Take({});
     state->fail[fn] = true;
     std::string message;
-    BOOL r = RunDialog(2, Attributes({"DSN=" + a.name()}), [&](Ui &ui) {
+    BOOL r = RunDialog(2, AttributeList({"DSN=" + a.name()}), [&](Ui &ui) {
       message = RenameAndAnswer(ui, b.name());
       EXPECT_TRUE(ui.Open()) << "the dialog stays open after the message";
       ui.Click(IDCANCEL);
@@ -83,7 +85,7 @@ TEST_F(DialogFaults, RenameGoesThroughOnceTheInstallerTakesTheName) {
   Profile(a.name());
   snap::Picture before = snap::Take({});
   state->fail[odbcdouble::kWriteDSNToIni] = true;
-  BOOL r = RunDialog(2, Attributes({"DSN=" + a.name()}), [&](Ui &ui) {
+  BOOL r = RunDialog(2, AttributeList({"DSN=" + a.name()}), [&](Ui &ui) {
     RenameAndAnswer(ui, b.name());
     state->fail[odbcdouble::kWriteDSNToIni] = false;
     ui.Click(IDOK);
@@ -108,7 +110,7 @@ TEST_F(DialogFaults, ASystemDataSourceThatCannotBeWrittenKeepsItsValues) {
   ASSERT_EQ(ERROR_SUCCESS, testlib::SetEveryoneAccess(key.get(), KEY_READ | WRITE_DAC));
   Profile(a.name());
   state->configMode = 2;
-  BOOL r = RunDialog(2, Attributes({"DSN=" + a.name()}), [&](Ui &ui) {
+  BOOL r = RunDialog(2, AttributeList({"DSN=" + a.name()}), [&](Ui &ui) {
     ui.Click(IDOK);
     EXPECT_TRUE(ui.WaitClosed());
   });
@@ -138,8 +140,8 @@ TEST_F(DialogFaults, ARequestWhileTheDialogIsOpenIsRefused) {
   auto configDsn = reinterpret_cast<BOOL(__stdcall *)(HWND, UINT, LPCSTR, LPCSTR)>(
       reinterpret_cast<void *>(testlib::KvdrmProc("ConfigDSN")));
   BOOL nested = kTrue;
-  BOOL r = RunDialog(2, Attributes({"DSN=" + a.name()}), [&](Ui &ui) {
-    std::string list = Attributes({"DSN=" + other.name(), "Description=nested"});
+  BOOL r = RunDialog(2, AttributeList({"DSN=" + a.name()}), [&](Ui &ui) {
+    std::string list = AttributeList({"DSN=" + other.name(), "Description=nested"});
     ui.OnUiThread([&] { nested = configDsn(nullptr, 2, Driver().c_str(), list.c_str()); });
     EXPECT_TRUE(ui.Open());
     ui.Clear(kName);

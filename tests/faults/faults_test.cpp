@@ -22,11 +22,13 @@
 #include "tests/common/snapshot.h"
 #include "tests/odbcdouble/odbc_double.h"
 #include "tests/common/setup_helpers.h"
+#include "tests/common/attribute_list_text.h"
 
 using namespace setuptest;
 using testlib::DataSourcePath;
 using testlib::KeyExists;
 using testlib::UniqueName;
+using testlib::AttributeList;
 
 namespace {
 
@@ -96,12 +98,12 @@ class Faults : public ::testing::Test {
   BOOL Run(Request r, const std::string *drv = nullptr) {
     const std::string &d = drv ? *drv : driver.name;
     switch (r) {
-      case kAdd: return ConfigDSN(nullptr, 1, d.c_str(), List({("DSN=" + b).c_str()}).c_str());
-      case kConfigure: return ConfigDSN(nullptr, 2, d.c_str(), List({("DSN=" + a).c_str()}).c_str());
+      case kAdd: return ConfigDSN(nullptr, 1, d.c_str(), AttributeList({"DSN=" + b}).c_str());
+      case kConfigure: return ConfigDSN(nullptr, 2, d.c_str(), AttributeList({"DSN=" + a}).c_str());
       case kRename:
         g_script.renameTo = b;
-        return ConfigDSN(kParent, 2, d.c_str(), List({("DSN=" + a).c_str()}).c_str());
-      case kRemove: return ConfigDSN(nullptr, 3, d.c_str(), List({("DSN=" + a).c_str()}).c_str());
+        return ConfigDSN(kParent, 2, d.c_str(), AttributeList({"DSN=" + a}).c_str());
+      case kRemove: return ConfigDSN(nullptr, 3, d.c_str(), AttributeList({"DSN=" + a}).c_str());
     }
     return FALSE;
   }
@@ -304,7 +306,7 @@ TEST_F(Faults, DriverInOneViewOnly) {
   odbcdouble::Reset(st);
   Answers();
   st->configMode = 2;
-  std::string list = List({("DSN=" + b).c_str()});
+  std::string list = AttributeList({"DSN=" + b});
   ExpectResult(ConfigDSN(nullptr, 3, only32.name.c_str(), list.c_str()), 0);
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(b), 0));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(b), KEY_WOW64_64KEY));
@@ -475,7 +477,7 @@ TEST_F(Faults, RenameThatOnlyChangesLetterCase) {
   Answers();
   snap::Picture before = Picture();
   g_script.renameTo = upper;
-  ExpectResult(ConfigDSN(kParent, 2, driver.name.c_str(), List({("DSN=" + a).c_str()}).c_str()), 0);
+  ExpectResult(ConfigDSN(kParent, 2, driver.name.c_str(), AttributeList({"DSN=" + a}).c_str()), 0);
   g_script = Script();
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(upper)));
   EXPECT_EQ(Sz(driver.name), Text(upper, "Driver"));

@@ -17,11 +17,13 @@
 #include "tests/common/snapshot.h"
 #include "tests/odbcdouble/odbc_double.h"
 #include "tests/common/setup_helpers.h"
+#include "tests/common/attribute_list_text.h"
 
 using namespace setuptest;
 using testlib::DataSourcePath;
 using testlib::KeyExists;
 using testlib::UniqueName;
+using testlib::AttributeList;
 
 namespace {
 
@@ -32,12 +34,6 @@ typedef BOOL(__stdcall *ConfigFn)(HWND, UINT, LPCSTR, LPCSTR);
 
 std::string Pair(const std::string &key, const std::string &value) { return key + "=" + value; }
 
-// An attribute list from whole pairs (which may hold any byte but NUL).
-std::string ListOf(const std::vector<std::string> &pairs) {
-  std::string s;
-  for (const std::string &p : pairs) s += p + '\0';
-  return s + '\0';
-}
 
 // Every byte but NUL, '=' included (a value may hold it).
 std::string EveryByte() {
@@ -187,7 +183,7 @@ TEST_F(HostileAttributes, LongAndEightBitValuesAreStoredWhole) {
     odbcdouble::Reset(st);
     std::vector<std::string> pairs = {Pair("DSN", c.name)};
     pairs.insert(pairs.end(), c.extra.begin(), c.extra.end());
-    EXPECT_EQ(kTrue, Run(1, ListOf(pairs)));
+    EXPECT_EQ(kTrue, Run(1, AttributeList(pairs)));
     EXPECT_EQ(0, st->errorCount);
     EXPECT_TRUE(Stored(c.name, "Description") == Sz(c.description)) << Stored(c.name, "Description").size();
     EXPECT_TRUE(Stored(c.name, "DBQ") == Sz(c.dbq));
@@ -198,7 +194,7 @@ TEST_F(HostileAttributes, LongAndEightBitValuesAreStoredWhole) {
     // And removed again, with nothing else.
     odbcdouble::Reset(st);
     odbcdouble::SetDefaultDsnDir(st, dsnDir.path.c_str());
-    EXPECT_EQ(kTrue, Run(3, ListOf({Pair("DSN", c.name)})));
+    EXPECT_EQ(kTrue, Run(3, AttributeList({Pair("DSN", c.name)})));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(c.name)));
     for (const std::string &d : snap::Differences(before, Picture(), {})) ADD_FAILURE() << "after removal: " << d;
   }
@@ -246,7 +242,7 @@ TEST_F(HostileAttributes, NamesAreStoredOrRefusedWithNothingElseTouched) {
       snap::Picture before = Picture();
       odbcdouble::Reset(st);
       odbcdouble::SetDefaultDsnDir(st, dsnDir.path.c_str());
-      BOOL r = Run(request, ListOf({Pair("DSN", c.name), Pair("Description", "hostile")}));
+      BOOL r = Run(request, AttributeList({Pair("DSN", c.name), Pair("Description", "hostile")}));
       if (c.stored) {
         EXPECT_EQ(kTrue, r);
         EXPECT_EQ(0, st->errorCount);
@@ -290,7 +286,7 @@ TEST_F(HostileAttributes, TenThousandPairs) {
 
   snap::Picture before = Picture();
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(kTrue, Run(1, ListOf(pairs)));
+  EXPECT_EQ(kTrue, Run(1, AttributeList(pairs)));
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   printf("[ hostile  ] 10,000 pairs: %.3f s\n", seconds);
   EXPECT_LT(seconds, 5.0);

@@ -17,10 +17,12 @@
 
 #include "tests/common/snapshot.h"
 #include "tests/common/setup_helpers.h"
+#include "tests/common/attribute_list_text.h"
 
 using namespace setuptest;
 using testlib::DataSourcePath;
 using testlib::UniqueName;
+using testlib::AttributeList;
 
 namespace {
 
@@ -82,7 +84,7 @@ TEST(HostileProfile, ConfigureReadsBoundedTextsWhateverStands) {
     std::string direct(answer, strnlen(answer, sizeof answer));
 
     snap::Picture before = snap::Take({});
-    std::string list = List({("DSN=" + name).c_str()});
+    std::string list = AttributeList({"DSN=" + name});
     EXPECT_EQ(kTrue, config(nullptr, 2, driver.name.c_str(), list.c_str()));
     for (const std::string &d : snap::Differences(before, snap::Take({}), {name})) ADD_FAILURE() << d;
 

@@ -8,11 +8,13 @@
 #include "tests/common/imports.h"
 #include "tests/odbcdouble/odbc_double.h"
 #include "tests/common/setup_helpers.h"
+#include "tests/common/attribute_list_text.h"
 
 using namespace setuptest;
 using testlib::DataSourcePath;
 using testlib::KeyExists;
 using testlib::UniqueName;
+using testlib::AttributeList;
 
 namespace {
 
@@ -58,7 +60,7 @@ TEST_F(DoubleTest, AddWritesTheFileDataSourceInBothPasses) {
   std::string name = UniqueName("ds");
   Cleanup cleanup({name});
   // 0x10001: only the low 16 bits count, so this is an add with defaults.
-  ASSERT_EQ(kTrue, Config(0x10001, List({("DSN=" + name).c_str()})));
+  ASSERT_EQ(kTrue, Config(0x10001, AttributeList({"DSN=" + name})));
   EXPECT_EQ(Sz("Kolvar Muster Firmendaten"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(name), "Description").data);
   ASSERT_EQ(2, odbcdouble::CountCalls(st, "SQLWriteFileDSN"));
   int i = odbcdouble::FindCall(st, "SQLWriteFileDSN");
@@ -74,7 +76,7 @@ TEST_F(DoubleTest, FailingFileDataSourceWriteIsNoFailure) {
   std::string name = UniqueName("ds");
   Cleanup cleanup({name});
   st->fail[odbcdouble::kWriteFileDSN] = true;
-  EXPECT_EQ(kTrue, Config(1, List({("DSN=" + name).c_str()})));
+  EXPECT_EQ(kTrue, Config(1, AttributeList({"DSN=" + name})));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(name)));
   EXPECT_EQ(0, st->errorCount);
 }
@@ -90,7 +92,7 @@ TEST_F(DoubleTest, OtherCodesConfigureFromTheProfile) {
     odbcdouble::Reset(st);
     odbcdouble::SetProfile(st, name.c_str(), "Description", "from profile");
     odbcdouble::SetProfile(st, name.c_str(), "CTX", "H:\\P.CTX");
-    ASSERT_EQ(kTrue, Config(c.request, List({("DSN=" + name).c_str(), "DBQ=H:\\Q"})));
+    ASSERT_EQ(kTrue, Config(c.request, AttributeList({"DSN=" + name, "DBQ=H:\\Q"})));
     EXPECT_EQ(Sz("from profile"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(name), "Description").data);
     EXPECT_EQ(Sz("H:\\Q"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(name), "DBQ").data);
     EXPECT_EQ(Sz("H:\\P.CTX"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(name), "CTX").data);
@@ -113,7 +115,7 @@ TEST_F(DoubleTest, RemovalReadsTheFileDirectoryUnderBothModeAndRestores) {
   odbcdouble::SetDefaultDsnDir(st, dir.path.c_str());
   st->configMode = 1;  // ODBC_USER_DSN: not the mode of the directory read
 
-  ASSERT_EQ(kTrue, Config(3, List({("DSN=" + name).c_str()}), reinterpret_cast<HWND>(1)));
+  ASSERT_EQ(kTrue, Config(3, AttributeList({"DSN=" + name}), reinterpret_cast<HWND>(1)));
   EXPECT_FALSE(FileExists(file));
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(name)));
   EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, kListKey, name.c_str()).present);
@@ -144,10 +146,10 @@ TEST_F(DoubleTest, RemovalWithoutFileDirectoryDeletesNoFile) {
   Cleanup cleanup({name});
   // "\" + name + ".DSN" from an empty directory would be a file at the root.
   testlib::ScopedKey ds(HKEY_CURRENT_USER, DataSourcePath(name));
-  EXPECT_EQ(kTrue, Config(3, List({("DSN=" + name).c_str()})));
+  EXPECT_EQ(kTrue, Config(3, AttributeList({"DSN=" + name})));
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(name)));
   // Removing again finds nothing and is no failure.
-  EXPECT_EQ(kTrue, Config(3, List({("DSN=" + name).c_str()})));
+  EXPECT_EQ(kTrue, Config(3, AttributeList({"DSN=" + name})));
   EXPECT_EQ(0, st->errorCount);
 }
 
@@ -155,7 +157,7 @@ TEST_F(DoubleTest, ConfigModeUnreadableFails) {
   std::string name = UniqueName("ds");
   Cleanup cleanup({name});
   st->fail[odbcdouble::kGetConfigMode] = true;
-  EXPECT_EQ(FALSE, Config(1, List({("DSN=" + name).c_str()})));
+  EXPECT_EQ(FALSE, Config(1, AttributeList({"DSN=" + name})));
   ExpectPosted(kRequestFailed);
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(name)));
   EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLWriteFileDSN"));
@@ -171,10 +173,10 @@ TEST_F(DoubleTest, NoNameFails) {
     UINT request;
   } cases[] = {
       {"null list, add", true, "", 1},
-      {"empty list, configure", false, List({}), 2},
-      {"empty list, remove", false, List({}), 3},
-      {"lower-case key only", false, List({("dsn=" + lower).c_str()}), 1},
-      {"empty name", false, List({"DSN="}), 1},
+      {"empty list, configure", false, AttributeList({}), 2},
+      {"empty list, remove", false, AttributeList({}), 3},
+      {"lower-case key only", false, AttributeList({"dsn=" + lower}), 1},
+      {"empty name", false, AttributeList({"DSN="}), 1},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
@@ -189,7 +191,7 @@ TEST_F(DoubleTest, NoNameFails) {
 TEST_F(DoubleTest, RequestWithoutNameForgetsTheEarlierName) {
   std::string name = UniqueName("ds");
   Cleanup cleanup({name});
-  ASSERT_EQ(kTrue, Config(1, List({("DSN=" + name).c_str()})));
+  ASSERT_EQ(kTrue, Config(1, AttributeList({"DSN=" + name})));
   DeleteDataSourceEverywhere(name);
 
   odbcdouble::ClearLog(st);
@@ -199,7 +201,7 @@ TEST_F(DoubleTest, RequestWithoutNameForgetsTheEarlierName) {
 
   testlib::ScopedKey ds(HKEY_CURRENT_USER, DataSourcePath(name));
   odbcdouble::ClearLog(st);
-  EXPECT_EQ(FALSE, Config(3, List({"Description=x"})));
+  EXPECT_EQ(FALSE, Config(3, AttributeList({"Description=x"})));
   ExpectPosted(kInvalidName);
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(name)));
   ExpectNothingStored();
@@ -208,7 +210,7 @@ TEST_F(DoubleTest, RequestWithoutNameForgetsTheEarlierName) {
 TEST_F(DoubleTest, UnregisteredDriverFailsToWriteButNotToRemove) {
   std::string name = UniqueName("ds");
   Cleanup cleanup({name});
-  std::string list = List({("DSN=" + name).c_str()});
+  std::string list = AttributeList({"DSN=" + name});
   for (UINT request : {1u, 2u}) {
     SCOPED_TRACE(request);
     odbcdouble::Reset(st);
@@ -233,7 +235,7 @@ TEST_F(DoubleTest, DataSourceKeyNotCreatableFails) {
   // Registry key names are limited to 255 characters.
   std::string name(300, 'k');
   Cleanup cleanup({name});
-  EXPECT_EQ(FALSE, Config(1, List({("DSN=" + name).c_str()})));
+  EXPECT_EQ(FALSE, Config(1, AttributeList({"DSN=" + name})));
   ExpectPosted(kRequestFailed);
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(name)));
   // The file data source is still attempted in both passes.
@@ -265,7 +267,7 @@ TEST_F(DoubleTest, FailedValueWriteFailsButTheOthersAreWritten) {
                                  reinterpret_cast<void *>(&SetValueFailingOne));
       ASSERT_TRUE(patch.ok()) << "KVDRM.dll does not import ADVAPI32!RegSetValueExA";
       g_setValue = reinterpret_cast<SetValueFn>(patch.original());
-      EXPECT_EQ(FALSE, Config(1, List({("DSN=" + name).c_str(), "Description=d", "DBQ=E:\\Q", "CTX=E:\\Q\\Q.CTX"})));
+      EXPECT_EQ(FALSE, Config(1, AttributeList({"DSN=" + name, "Description=d", "DBQ=E:\\Q", "CTX=E:\\Q\\Q.CTX"})));
     }
     ExpectPosted(kRequestFailed);
     const std::string written[] = {Sz("d"), Sz("E:\\Q"), Sz("E:\\Q\\Q.CTX"), Sz(driver.name)};
@@ -287,7 +289,7 @@ TEST_F(DoubleTest, BackslashesAreRefusedSlashesAreOrdinary) {
   std::string slashed = parent + "/" + leaf;
   Cleanup cleanup({parent, leaf, slashed});
   odbcdouble::Reset(st);
-  EXPECT_EQ(FALSE, Config(1, List({("DSN=" + parent + "\\" + leaf).c_str()})));
+  EXPECT_EQ(FALSE, Config(1, AttributeList({"DSN=" + parent + "\\" + leaf})));
   ExpectPosted(kInvalidName);
   ExpectNothingStored();
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(parent)));
@@ -300,7 +302,7 @@ TEST_F(DoubleTest, BackslashesAreRefusedSlashesAreOrdinary) {
   ASSERT_TRUE(FileExists(nestedFile));
   odbcdouble::SetDefaultDsnDir(st, dir.path.c_str());
   odbcdouble::Reset(st);
-  ASSERT_EQ(kTrue, Config(1, List({("DSN=" + slashed).c_str()})));
+  ASSERT_EQ(kTrue, Config(1, AttributeList({"DSN=" + slashed})));
   HKEY k = nullptr;
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, ("Software\\ODBC\\ODBC.INI\\" + slashed).c_str(), 0,
                                          KEY_READ, &k));
@@ -309,7 +311,7 @@ TEST_F(DoubleTest, BackslashesAreRefusedSlashesAreOrdinary) {
   EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLWriteFileDSN"));
   odbcdouble::Reset(st);
   odbcdouble::SetDefaultDsnDir(st, dir.path.c_str());
-  ASSERT_EQ(kTrue, Config(3, List({("DSN=" + slashed).c_str()})));
+  ASSERT_EQ(kTrue, Config(3, AttributeList({"DSN=" + slashed})));
   EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, ("Software\\ODBC\\ODBC.INI\\" + slashed).c_str(), 0,
                                          KEY_READ, &k));
   EXPECT_TRUE(FileExists(nestedFile));
@@ -320,7 +322,7 @@ TEST_F(DoubleTest, BackslashesAreRefusedSlashesAreOrdinary) {
   testlib::ScopedKey nested(HKEY_CURRENT_USER, DataSourcePath(parent + "\\" + leaf));
   odbcdouble::Reset(st);
   odbcdouble::SetDefaultDsnDir(st, dir.path.c_str());
-  EXPECT_EQ(FALSE, Config(3, List({("DSN=" + parent + "\\" + leaf).c_str()})));
+  EXPECT_EQ(FALSE, Config(3, AttributeList({"DSN=" + parent + "\\" + leaf})));
   ExpectPosted(kInvalidName);
   EXPECT_TRUE(FileExists(file));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(parent + "\\" + leaf)));

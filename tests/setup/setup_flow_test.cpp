@@ -10,11 +10,13 @@
 #include "setup/system_calls.h"
 #include "tests/odbcdouble/odbc_double.h"
 #include "tests/common/setup_helpers.h"
+#include "tests/common/attribute_list_text.h"
 
 using namespace setuptest;
 using testlib::DataSourcePath;
 using testlib::KeyExists;
 using testlib::UniqueName;
+using testlib::AttributeList;
 
 namespace {
 
@@ -95,7 +97,7 @@ TEST_F(FlowTest, ConfigureRenameRemovesTheOldNameThenWritesTheNew) {
   odbcdouble::SetProfile(st, a.c_str(), "CTX", "D:\\A\\A.CTX");
   RenameTo(b);
 
-  ASSERT_EQ(kTrue, Run(2, List({("DSN=" + a).c_str()})));
+  ASSERT_EQ(kTrue, Run(2, AttributeList({"DSN=" + a})));
   EXPECT_TRUE(Gone(a));
   EXPECT_EQ(Sz("desc of A"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(b), "Description").data);
   EXPECT_EQ(Sz("D:\\A"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(b), "DBQ").data);
@@ -122,7 +124,7 @@ TEST_F(FlowTest, RenameComparesExactly) {
   Cleanup cleanup({a});
   Existing(a);
   RenameTo(upper);
-  ASSERT_EQ(kTrue, Run(2, List({("DSN=" + a).c_str()})));
+  ASSERT_EQ(kTrue, Run(2, AttributeList({"DSN=" + a})));
   EXPECT_EQ(4, odbcdouble::CountCalls(st, "SQLSetConfigMode")) << "removal ran in both passes";
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(upper)));
 }
@@ -133,7 +135,7 @@ TEST_F(FlowTest, RenameForUnregisteredDriverKeepsTheOldEntries) {
   Existing(a);
   RenameTo(b);
   std::string missing = UniqueName("missing-driver");
-  EXPECT_EQ(FALSE, Run(2, List({("DSN=" + a).c_str()}), kParent, &missing));
+  EXPECT_EQ(FALSE, Run(2, AttributeList({"DSN=" + a}), kParent, &missing));
   EXPECT_TRUE(Intact(a));
   EXPECT_EQ(Sz("old"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(a), "Description").data);
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(b)));
@@ -151,7 +153,7 @@ TEST_F(FlowTest, RenameTouchesOnlyViewsWithTheDriver) {
   Existing(a, HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY);
   st->configMode = 2;
   RenameTo(b);
-  ASSERT_EQ(kTrue, Run(2, List({("DSN=" + a).c_str()}), kParent, &only64.name));
+  ASSERT_EQ(kTrue, Run(2, AttributeList({"DSN=" + a}), kParent, &only64.name));
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(a), 0));
   EXPECT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, kListKey, a.c_str(), 0).present);
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(b), 0));
@@ -166,7 +168,7 @@ TEST_F(FlowTest, AddRenamedInTheDialogRemovesNothing) {
   Cleanup cleanup({a, b});
   Existing(a);
   RenameTo(b);
-  ASSERT_EQ(kTrue, Run(1, List({("DSN=" + a).c_str()})));
+  ASSERT_EQ(kTrue, Run(1, AttributeList({"DSN=" + a})));
   EXPECT_TRUE(Intact(a));
   EXPECT_EQ(Sz("old"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(a), "Description").data);
   EXPECT_EQ(Sz("Kolvar Muster Firmendaten"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(b), "Description").data);
@@ -181,7 +183,7 @@ TEST_F(FlowTest, CancelStoresNothingAndSucceeds) {
     Cleanup cleanup({a});
     odbcdouble::Reset(st);
     RenameTo("");
-    EXPECT_EQ(kTrue, Run(request, List({("DSN=" + a).c_str()})));
+    EXPECT_EQ(kTrue, Run(request, AttributeList({"DSN=" + a})));
     EXPECT_EQ(0, st->callCount - odbcdouble::CountCalls(st, "SQLGetPrivateProfileString"))
         << "only the profile reads of filling";
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(a)));
@@ -203,7 +205,7 @@ TEST_F(FlowTest, DialogOnlyForAddOrConfigureWithParent) {
     Cleanup cleanup({a});
     Existing(a);
     g_script = Script();
-    EXPECT_EQ(kTrue, Run(c.request, List({("DSN=" + a).c_str()}), c.parent ? kParent : nullptr));
+    EXPECT_EQ(kTrue, Run(c.request, AttributeList({"DSN=" + a}), c.parent ? kParent : nullptr));
     EXPECT_EQ(c.shown, g_script.shown);
     // Removal requests remove, the others write.
     bool removal = (c.request & 0xFFFF) == 3;
@@ -214,7 +216,7 @@ TEST_F(FlowTest, DialogOnlyForAddOrConfigureWithParent) {
 TEST_F(FlowTest, DialogWorksOnTheParsedAndFilledSet) {
   std::string a = UniqueName("A");
   Cleanup cleanup({a});
-  ASSERT_EQ(kTrue, Run(1, List({("DSN=" + a).c_str(), "Description=typed"})));
+  ASSERT_EQ(kTrue, Run(1, AttributeList({"DSN=" + a, "Description=typed"})));
   EXPECT_EQ(a, g_script.seen[1]);
   EXPECT_EQ(a, g_script.seenInitial);
   EXPECT_EQ("typed", g_script.seen[2]);
@@ -226,7 +228,7 @@ TEST_F(FlowTest, DialogWorksOnTheParsedAndFilledSet) {
 
   // A later request without a name shows an empty name, not the last one.
   g_script = Script();
-  EXPECT_EQ(kTrue, Run(2, List({})));
+  EXPECT_EQ(kTrue, Run(2, AttributeList({})));
   EXPECT_EQ(1, g_script.shown);
   EXPECT_EQ("", g_script.seen[1]);
   EXPECT_EQ("", g_script.seenInitial);
@@ -236,7 +238,7 @@ TEST_F(FlowTest, NameTypedWithSeparatorIsRefused) {
   std::string a = UniqueName("A"), parent = UniqueName("P");
   Cleanup cleanup({a, parent});
   RenameTo(parent + "\\x");
-  EXPECT_EQ(FALSE, Run(1, List({("DSN=" + a).c_str()})));
+  EXPECT_EQ(FALSE, Run(1, AttributeList({"DSN=" + a})));
   ASSERT_EQ(1, st->errorCount);
   EXPECT_EQ(7u, st->errors[0].code);
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(parent)));
@@ -256,7 +258,7 @@ TEST_F(FlowTest, AMissingSystemLibraryFailsTheRequest) {
     const char *saved = kvdrm::g_systemDlls[dll];
     kvdrm::g_systemDlls[dll] = "kvdrm-absent.dll";
     kvdrm::g_sys = kvdrm::SystemCalls();
-    BOOL result = Run(1, List({("DSN=" + a).c_str()}), nullptr);
+    BOOL result = Run(1, AttributeList({"DSN=" + a}), nullptr);
     kvdrm::g_systemDlls[dll] = saved;
     EXPECT_EQ(FALSE, result);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(a)));
@@ -269,7 +271,7 @@ TEST_F(FlowTest, AMissingSystemLibraryFailsTheRequest) {
   }
   std::string b = UniqueName("B");
   Cleanup cleanup({b});
-  EXPECT_EQ(kTrue, Run(1, List({("DSN=" + b).c_str()}), nullptr));
+  EXPECT_EQ(kTrue, Run(1, AttributeList({"DSN=" + b}), nullptr));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(b)));
 }
 

@@ -4,12 +4,12 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <initializer_list>
-
 #include "setup/attribute_list.h"
 #include "setup/storage_plan.h"
+#include "tests/common/attribute_list_text.h"
 
 using namespace kvdrm;
+using testlib::AttributeList;
 
 namespace {
 
@@ -17,16 +17,6 @@ bool SingleByte(unsigned char) { return false; }
 // The lead bytes of code page 932.
 bool Cp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
-// Free of windows.h, so that the native build can run the same table.
-std::string List(std::initializer_list<const char *> pairs) {
-  std::string s;
-  for (const char *p : pairs) {
-    s += p;
-    s += '\0';
-  }
-  s += '\0';
-  return s;
-}
 
 // One request as the installer hands it over: the code and the attribute
 // list, and what decoding them gives. nullptr in an expectation: the key
@@ -44,40 +34,40 @@ TEST(DecodeRequest, Table) {
   const RequestCase cases[] = {
       {"null list", 1, true, "", kRequestAdd, {nullptr, nullptr, nullptr, nullptr, nullptr}},
       {"empty list", 1, false, std::string(1, '\0'), kRequestAdd, {nullptr, nullptr, nullptr, nullptr, nullptr}},
-      {"one name", 1, false, List({"DSN=Sales"}), kRequestAdd, {nullptr, "Sales", nullptr, nullptr, nullptr}},
-      {"all four", 2, false, List({"DSN=A", "Description=B", "DBQ=C:\\D", "CTX=C:\\D\\E.CTX"}), kRequestConfigure,
+      {"one name", 1, false, AttributeList({"DSN=Sales"}), kRequestAdd, {nullptr, "Sales", nullptr, nullptr, nullptr}},
+      {"all four", 2, false, AttributeList({"DSN=A", "Description=B", "DBQ=C:\\D", "CTX=C:\\D\\E.CTX"}), kRequestConfigure,
        {nullptr, "A", "B", "C:\\D", "C:\\D\\E.CTX"}},
-      {"lower-case key ignored", 1, false, List({"dsn=X"}), kRequestAdd,
+      {"lower-case key ignored", 1, false, AttributeList({"dsn=X"}), kRequestAdd,
        {nullptr, nullptr, nullptr, nullptr, nullptr}},
-      {"other case of the other keys", 1, false, List({"description=X", "Dbq=Y", "ctx=Z"}), kRequestAdd,
+      {"other case of the other keys", 1, false, AttributeList({"description=X", "Dbq=Y", "ctx=Z"}), kRequestAdd,
        {nullptr, nullptr, nullptr, nullptr, nullptr}},
-      {"later pair wins", 1, false, List({"DSN=X", "DSN=Y"}), kRequestAdd, {nullptr, "Y", nullptr, nullptr, nullptr}},
-      {"split at the first equals", 1, false, List({"DSN=a=b"}), kRequestAdd,
+      {"later pair wins", 1, false, AttributeList({"DSN=X", "DSN=Y"}), kRequestAdd, {nullptr, "Y", nullptr, nullptr, nullptr}},
+      {"split at the first equals", 1, false, AttributeList({"DSN=a=b"}), kRequestAdd,
        {nullptr, "a=b", nullptr, nullptr, nullptr}},
-      {"empty value is supplied", 1, false, List({"Description="}), kRequestAdd,
+      {"empty value is supplied", 1, false, AttributeList({"Description="}), kRequestAdd,
        {nullptr, nullptr, "", nullptr, nullptr}},
-      {"pair without equals ignored", 1, false, List({"DSN"}), kRequestAdd,
+      {"pair without equals ignored", 1, false, AttributeList({"DSN"}), kRequestAdd,
        {nullptr, nullptr, nullptr, nullptr, nullptr}},
-      {"bare word does not end the list", 1, false, List({"DSN", "DBQ=D"}), kRequestAdd,
+      {"bare word does not end the list", 1, false, AttributeList({"DSN", "DBQ=D"}), kRequestAdd,
        {nullptr, nullptr, nullptr, "D", nullptr}},
-      {"bare key does not undo an earlier pair", 1, false, List({"DBQ=D", "DBQ"}), kRequestAdd,
+      {"bare key does not undo an earlier pair", 1, false, AttributeList({"DBQ=D", "DBQ"}), kRequestAdd,
        {nullptr, nullptr, nullptr, "D", nullptr}},
-      {"whole key must match", 1, false, List({"DSNX=1", "DS=2", "CTX2=3", "=4"}), kRequestAdd,
+      {"whole key must match", 1, false, AttributeList({"DSNX=1", "DS=2", "CTX2=3", "=4"}), kRequestAdd,
        {nullptr, nullptr, nullptr, nullptr, nullptr}},
-      {"no trimming", 1, false, List({"DSN= a ", "DBQ =x"}), kRequestAdd, {nullptr, " a ", nullptr, nullptr, nullptr}},
-      {"unknown keys skipped", 1, false, List({"UID=u", "DSN=N", "PWD=p"}), kRequestAdd,
+      {"no trimming", 1, false, AttributeList({"DSN= a ", "DBQ =x"}), kRequestAdd, {nullptr, " a ", nullptr, nullptr, nullptr}},
+      {"unknown keys skipped", 1, false, AttributeList({"UID=u", "DSN=N", "PWD=p"}), kRequestAdd,
        {nullptr, "N", nullptr, nullptr, nullptr}},
       {"list ends at the first empty text", 1, false, std::string("DSN=A\0\0DBQ=B\0\0", 14), kRequestAdd,
        {nullptr, "A", nullptr, nullptr, nullptr}},
       // Only the low 16 bits of the code count; only 1 and 3 are told apart.
-      {"0x10001 adds", 0x10001, false, List({"DSN=X"}), kRequestAdd, {nullptr, "X", nullptr, nullptr, nullptr}},
-      {"remove", 3, false, List({"DSN=X"}), kRequestRemove, {nullptr, "X", nullptr, nullptr, nullptr}},
-      {"0x10003 removes", 0x10003, false, List({"DSN=X"}), kRequestRemove, {nullptr, "X", nullptr, nullptr, nullptr}},
-      {"4 configures", 4, false, List({"DSN=X"}), kRequestConfigure, {nullptr, "X", nullptr, nullptr, nullptr}},
-      {"5 configures", 5, false, List({"DSN=X"}), kRequestConfigure, {nullptr, "X", nullptr, nullptr, nullptr}},
-      {"6 configures, not removes", 6, false, List({"DSN=X"}), kRequestConfigure,
+      {"0x10001 adds", 0x10001, false, AttributeList({"DSN=X"}), kRequestAdd, {nullptr, "X", nullptr, nullptr, nullptr}},
+      {"remove", 3, false, AttributeList({"DSN=X"}), kRequestRemove, {nullptr, "X", nullptr, nullptr, nullptr}},
+      {"0x10003 removes", 0x10003, false, AttributeList({"DSN=X"}), kRequestRemove, {nullptr, "X", nullptr, nullptr, nullptr}},
+      {"4 configures", 4, false, AttributeList({"DSN=X"}), kRequestConfigure, {nullptr, "X", nullptr, nullptr, nullptr}},
+      {"5 configures", 5, false, AttributeList({"DSN=X"}), kRequestConfigure, {nullptr, "X", nullptr, nullptr, nullptr}},
+      {"6 configures, not removes", 6, false, AttributeList({"DSN=X"}), kRequestConfigure,
        {nullptr, "X", nullptr, nullptr, nullptr}},
-      {"7 configures", 7, false, List({"DSN=X"}), kRequestConfigure, {nullptr, "X", nullptr, nullptr, nullptr}},
+      {"7 configures", 7, false, AttributeList({"DSN=X"}), kRequestConfigure, {nullptr, "X", nullptr, nullptr, nullptr}},
       {"0 configures", 0, true, "", kRequestConfigure, {nullptr, nullptr, nullptr, nullptr, nullptr}},
       {"0x10000 configures", 0x10000, true, "", kRequestConfigure, {nullptr, nullptr, nullptr, nullptr, nullptr}},
       {"0xFFFF0002 configures", 0xFFFF0002u, true, "", kRequestConfigure,

@@ -10,11 +10,13 @@
 #include <gtest/gtest.h>
 
 #include "tests/common/setup_helpers.h"
+#include "tests/common/attribute_list_text.h"
 
 using namespace setuptest;
 using testlib::DataSourcePath;
 using testlib::KeyExists;
 using testlib::UniqueName;
+using testlib::AttributeList;
 
 namespace {
 
@@ -70,7 +72,7 @@ TEST(WineInstaller, AddConfigureRemoveUserDataSource) {
   Cleanup cleanup({name});
 
   // A silent add: defaults, the driver's description, no list entry.
-  ASSERT_EQ(kTrue, Config(ODBC_ADD_DSN, driver.name, List({("DSN=" + name).c_str()})));
+  ASSERT_EQ(kTrue, Config(ODBC_ADD_DSN, driver.name, AttributeList({"DSN=" + name})));
   ExpectDataSource(HKEY_CURRENT_USER, 0, name, "Kolvar Muster Firmendaten", "C:\\KOLVAR\\MUSTER",
                    "C:\\KOLVAR\\KOLVARD.CTX", driver.name);
   EXPECT_FALSE(InView(HKEY_LOCAL_MACHINE, name, 0));
@@ -87,27 +89,27 @@ TEST(WineInstaller, AddConfigureRemoveUserDataSource) {
     RegSetValueExA(k, "CTX", 0, REG_SZ, reinterpret_cast<const BYTE *>("D:\\S\\S.CTX"), 11);
     RegCloseKey(k);
   }
-  ASSERT_EQ(kTrue, Config(ODBC_CONFIG_DSN, driver.name, List({("DSN=" + name).c_str(), "DBQ="})));
+  ASSERT_EQ(kTrue, Config(ODBC_CONFIG_DSN, driver.name, AttributeList({"DSN=" + name, "DBQ="})));
   ExpectDataSource(HKEY_CURRENT_USER, 0, name, "Stored text", "", "D:\\S\\S.CTX", driver.name);
   EXPECT_EQ(std::string(1, '\0'), ReadValue(HKEY_CURRENT_USER, DataSourcePath(name), "DBQ").data);
 
   // Supplied values replace stored ones; an empty description is kept.
   ASSERT_EQ(kTrue, Config(ODBC_CONFIG_DSN, driver.name,
-                          List({("DSN=" + name).c_str(), "Description=", "DBQ=E:\\D", "CTX=E:\\D\\K.CTX"})));
+                          AttributeList({"DSN=" + name, "Description=", "DBQ=E:\\D", "CTX=E:\\D\\K.CTX"})));
   ExpectDataSource(HKEY_CURRENT_USER, 0, name, "", "E:\\D", "E:\\D\\K.CTX", driver.name);
 
-  ASSERT_EQ(kTrue, Config(ODBC_REMOVE_DSN, driver.name, List({("DSN=" + name).c_str()})));
+  ASSERT_EQ(kTrue, Config(ODBC_REMOVE_DSN, driver.name, AttributeList({"DSN=" + name})));
   EXPECT_FALSE(InView(HKEY_CURRENT_USER, name, 0));
   // Removing what does not exist is no failure.
-  EXPECT_EQ(kTrue, Config(ODBC_REMOVE_DSN, driver.name, List({("DSN=" + name).c_str()})));
+  EXPECT_EQ(kTrue, Config(ODBC_REMOVE_DSN, driver.name, AttributeList({"DSN=" + name})));
 }
 
 TEST(WineInstaller, SilentAddWithoutNameFails) {
   ScopedDriver driver(UniqueName("drv"));
   std::string lower = UniqueName("lower");
   Cleanup cleanup({lower});
-  EXPECT_EQ(FALSE, Config(ODBC_ADD_DSN, driver.name, List({})));
-  EXPECT_EQ(FALSE, Config(ODBC_ADD_DSN, driver.name, List({("dsn=" + lower).c_str()})));
+  EXPECT_EQ(FALSE, Config(ODBC_ADD_DSN, driver.name, AttributeList({})));
+  EXPECT_EQ(FALSE, Config(ODBC_ADD_DSN, driver.name, AttributeList({"dsn=" + lower})));
   EXPECT_FALSE(InView(HKEY_CURRENT_USER, lower, 0));
 }
 
@@ -118,7 +120,7 @@ TEST(WineInstaller, SystemDataSourceInBothViews) {
   std::string name = UniqueName("ds");
   Cleanup cleanup({name});
 
-  ASSERT_EQ(kTrue, Config(ODBC_ADD_SYS_DSN, driver.name, List({("DSN=" + name).c_str(), "DBQ=F:\\X"})));
+  ASSERT_EQ(kTrue, Config(ODBC_ADD_SYS_DSN, driver.name, AttributeList({"DSN=" + name, "DBQ=F:\\X"})));
   ExpectDataSource(HKEY_LOCAL_MACHINE, 0, name, "Kolvar Muster Firmendaten", "F:\\X", "C:\\KOLVAR\\KOLVARD.CTX",
                    driver.name);
   ExpectDataSource(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, name, "Kolvar Muster Firmendaten", "F:\\X",
@@ -127,7 +129,7 @@ TEST(WineInstaller, SystemDataSourceInBothViews) {
   EXPECT_FALSE(InView(HKEY_CURRENT_USER, name, 0));
   ExpectNotListed(name);
 
-  ASSERT_EQ(kTrue, Config(ODBC_REMOVE_SYS_DSN, driver.name, List({("DSN=" + name).c_str()})));
+  ASSERT_EQ(kTrue, Config(ODBC_REMOVE_SYS_DSN, driver.name, AttributeList({"DSN=" + name})));
   EXPECT_FALSE(InView(HKEY_LOCAL_MACHINE, name, 0));
   EXPECT_FALSE(InView(HKEY_LOCAL_MACHINE, name, KEY_WOW64_64KEY));
 }
@@ -137,7 +139,7 @@ TEST(WineInstaller, SystemDataSourceOnlyWhereTheDriverIs) {
   std::string name = UniqueName("ds");
   Cleanup cleanup({name});
 
-  ASSERT_EQ(kTrue, Config(ODBC_ADD_SYS_DSN, driver.name, List({("DSN=" + name).c_str()})));
+  ASSERT_EQ(kTrue, Config(ODBC_ADD_SYS_DSN, driver.name, AttributeList({"DSN=" + name})));
   EXPECT_TRUE(InView(HKEY_LOCAL_MACHINE, name, 0));
   EXPECT_FALSE(InView(HKEY_LOCAL_MACHINE, name, KEY_WOW64_64KEY));
 }
@@ -152,7 +154,7 @@ TEST(WineInstaller, DriverOnlyIn64BitView) {
   typedef BOOL(__stdcall * ConfigFn)(HWND, UINT, LPCSTR, LPCSTR);
   ConfigFn config = reinterpret_cast<ConfigFn>(reinterpret_cast<void *>(testlib::KvdrmProc("ConfigDSN")));
   ASSERT_NE(nullptr, config);
-  std::string list = List({("DSN=" + name).c_str()});
+  std::string list = AttributeList({"DSN=" + name});
 
   ASSERT_TRUE(SQLSetConfigMode(ODBC_SYSTEM_DSN));
   BOOL system = config(nullptr, ODBC_ADD_DSN, driver.name.c_str(), list.c_str());
@@ -174,7 +176,7 @@ TEST(WineInstaller, UserDataSourceWithDriverInBothViews) {
   ScopedDriver driver(UniqueName("drv"), ScopedDriver::kBoth);
   std::string name = UniqueName("ds");
   Cleanup cleanup({name});
-  ASSERT_EQ(kTrue, Config(ODBC_ADD_DSN, driver.name, List({("DSN=" + name).c_str(), "CTX=G:\\C.CTX"})));
+  ASSERT_EQ(kTrue, Config(ODBC_ADD_DSN, driver.name, AttributeList({"DSN=" + name, "CTX=G:\\C.CTX"})));
   ExpectDataSource(HKEY_CURRENT_USER, 0, name, "Kolvar Muster Firmendaten", "C:\\KOLVAR\\MUSTER", "G:\\C.CTX",
                    driver.name);
   EXPECT_FALSE(InView(HKEY_LOCAL_MACHINE, name, 0));
