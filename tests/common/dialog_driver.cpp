@@ -26,12 +26,9 @@ struct UnmanagedWindows {
     GetModuleFileNameA(nullptr, path, sizeof path);
     const char *exe = strrchr(path, '\\');
     key += exe ? exe + 1 : path;
-    HKEY k;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, (key + "\\X11 Driver").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
-                        nullptr) == ERROR_SUCCESS) {
-      RegSetValueExA(k, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE *>("N"), 2);
-      RegCloseKey(k);
-    }
+    kvdrm::RegKey k;
+    if (testlib::CreateKey(HKEY_CURRENT_USER, key + "\\X11 Driver", k) == ERROR_SUCCESS)
+      testlib::SetString(k.get(), "Managed", "N");
   }
   ~UnmanagedWindows() { RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str()); }
 } g_unmanaged;
@@ -392,36 +389,13 @@ BOOL RunDialog(WORD request, const std::string &attributes, const std::function<
   return result;
 }
 
-namespace {
-const HKEY kRoots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
-const REGSAM kViews[] = {0, KEY_WOW64_64KEY};
-const char kIni[] = "Software\\ODBC\\ODBC.INI";
-const char kSources[] = "Software\\ODBC\\ODBC.INI\\ODBC Data Sources";
-}  // namespace
-
-void RemoveDataSource(const std::string &name) {
-  for (HKEY root : kRoots)
-    for (REGSAM view : kViews) {
-      HKEY k;
-      if (RegOpenKeyExA(root, kIni, 0, KEY_ALL_ACCESS | view, &k) == ERROR_SUCCESS) {
-        RegDeleteTreeA(k, name.c_str());
-        RegCloseKey(k);
-      }
-      if (RegOpenKeyExA(root, kSources, 0, KEY_ALL_ACCESS | view, &k) == ERROR_SUCCESS) {
-        RegDeleteValueA(k, name.c_str());
-        RegCloseKey(k);
-      }
-    }
-}
-
 bool Registered(const std::string &name) {
-  for (HKEY root : kRoots)
-    for (REGSAM view : kViews) {
-      HKEY k;
-      if (RegOpenKeyExA(root, kSources, 0, KEY_READ | view, &k) != ERROR_SUCCESS) continue;
-      bool found = RegQueryValueExA(k, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-      RegCloseKey(k);
-      if (found) return true;
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+    for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
+      kvdrm::RegKey k;
+      if (testlib::OpenKey(root, kvdrm::kDataSourceListKey, KEY_READ, k, view) == ERROR_SUCCESS &&
+          RegQueryValueExA(k.get(), name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+        return true;
     }
   return false;
 }
@@ -438,24 +412,19 @@ std::string StoredValue(const std::string &name, const char *value) {
 }
 
 DataSource::DataSource(const std::string &name, bool create) : name_(name) {
-  RemoveDataSource(name);
+  testlib::DeleteDataSourceEverywhere(name);
   if (!create) return;
-  HKEY k;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, testlib::DataSourcePath(name).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                      nullptr, &k, nullptr) != ERROR_SUCCESS) {
+  kvdrm::RegKey k;
+  if (testlib::CreateKey(HKEY_CURRENT_USER, testlib::DataSourcePath(name), k) != ERROR_SUCCESS) {
     ADD_FAILURE() << "cannot create data source " << name;
     return;
   }
-  auto set = [&](const char *value, const char *text) {
-    RegSetValueExA(k, value, 0, REG_SZ, reinterpret_cast<const BYTE *>(text), static_cast<DWORD>(strlen(text) + 1));
-  };
-  set("Description", "Stored description");
-  set("DBQ", "C:\\STORED");
-  set("CTX", "C:\\STORED\\STORED.CTX");
-  set("Driver", Driver().c_str());
-  RegCloseKey(k);
+  testlib::SetString(k.get(), "Description", "Stored description");
+  testlib::SetString(k.get(), "DBQ", "C:\\STORED");
+  testlib::SetString(k.get(), "CTX", "C:\\STORED\\STORED.CTX");
+  testlib::SetString(k.get(), "Driver", Driver());
 }
 
-DataSource::~DataSource() { RemoveDataSource(name_); }
+DataSource::~DataSource() { testlib::DeleteDataSourceEverywhere(name_); }
 
 }  // namespace dlgtest

@@ -111,8 +111,6 @@ class DataSource {
   std::string name_;
 };
 
-// Removes every trace of a data source name from the registry.
-void RemoveDataSource(const std::string &name);
 // True when "ODBC Data Sources" holds the name (HKCU or HKLM, any view).
 bool Registered(const std::string &name);
 // Value of the data source key under HKCU, or nullptr-like "<missing>".

@@ -38,26 +38,8 @@ struct ScopedDriver {
   testlib::ScopedKey *v32 = nullptr, *v64 = nullptr;
 };
 
-// A registry value as seen by the test: present or not, its type and text.
-struct Value {
-  bool present = false;
-  DWORD type = REG_NONE;
-  std::string data;  // raw bytes, terminating NUL included
-};
-
-inline Value ReadValue(HKEY root, const std::string &path, const char *name, REGSAM view = 0) {
-  Value v;
-  HKEY k;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &k) != ERROR_SUCCESS) return v;
-  char buf[2048];
-  DWORD size = sizeof buf;
-  if (RegQueryValueExA(k, name, nullptr, &v.type, reinterpret_cast<BYTE *>(buf), &size) == ERROR_SUCCESS) {
-    v.present = true;
-    v.data.assign(buf, size);
-  }
-  RegCloseKey(k);
-  return v;
-}
+using testlib::ReadValue;
+using testlib::Value;
 
 // The text a REG_SZ value must hold: the bytes and one NUL.
 inline std::string Sz(const std::string &text) { return text + '\0'; }
@@ -67,28 +49,11 @@ inline const char kListKey[] = "Software\\ODBC\\ODBC.INI\\ODBC Data Sources";
 // Enters `name` in root's "ODBC Data Sources" as the installer would. The
 // list key itself is shared and stays; Cleanup removes the value.
 inline void SetListed(HKEY root, const std::string &name, REGSAM view = 0) {
-  HKEY k;
-  if (RegCreateKeyExA(root, kListKey, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &k, nullptr) != ERROR_SUCCESS)
-    return;
-  RegSetValueExA(k, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>("x"), 2);
-  RegCloseKey(k);
+  kvdrm::RegKey k;
+  if (testlib::CreateKey(root, kListKey, k, view) == ERROR_SUCCESS) testlib::SetString(k.get(), name.c_str(), "x");
 }
 
-// Removes a data source key wherever a test may have left it.
-inline void DeleteDataSourceEverywhere(const std::string &name) {
-  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
-    for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
-      HKEY k;
-      if (RegOpenKeyExA(root, "Software\\ODBC\\ODBC.INI", 0, KEY_ALL_ACCESS | view, &k) == ERROR_SUCCESS) {
-        RegDeleteTreeA(k, name.c_str());
-        RegCloseKey(k);
-      }
-      if (RegOpenKeyExA(root, kListKey, 0, KEY_ALL_ACCESS | view, &k) == ERROR_SUCCESS) {
-        RegDeleteValueA(k, name.c_str());
-        RegCloseKey(k);
-      }
-    }
-}
+using testlib::DeleteDataSourceEverywhere;
 
 // Deletes the data source keys of the given names when it goes.
 struct Cleanup {

@@ -31,20 +31,18 @@ std::string DataSourcePath(const std::string &name) { return "Software\\ODBC\\OD
 
 ScopedKey::ScopedKey(HKEY root, const std::string &path, REGSAM view)
     : root_(root), path_(path), view_(view) {
-  LONG rc = RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key_,
+  LONG rc = RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, key_.out(),
                             nullptr);
   EXPECT_EQ(ERROR_SUCCESS, rc) << "creating " << path;
 }
 
 ScopedKey::~ScopedKey() {
-  if (key_) RegCloseKey(key_);
-  HKEY parent;
+  key_.Close();
   std::string::size_type cut = path_.rfind('\\');
   std::string parentPath = path_.substr(0, cut), leaf = path_.substr(cut + 1);
-  if (RegOpenKeyExA(root_, parentPath.c_str(), 0, KEY_ALL_ACCESS | view_, &parent) == ERROR_SUCCESS) {
-    RegDeleteTreeA(parent, leaf.c_str());
-    RegCloseKey(parent);
-  }
+  kvdrm::RegKey parent;
+  if (OpenKey(root_, parentPath, KEY_ALL_ACCESS, parent, view_) == ERROR_SUCCESS)
+    RegDeleteTreeA(parent.get(), leaf.c_str());
 }
 
 void ScopedKey::SetString(const char *value, const std::string &text) {
@@ -52,7 +50,7 @@ void ScopedKey::SetString(const char *value, const std::string &text) {
 }
 
 void ScopedKey::SetRaw(const char *value, DWORD type, const void *data, DWORD size) {
-  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key_, value, 0, type, static_cast<const BYTE *>(data), size));
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key_.get(), value, 0, type, static_cast<const BYTE *>(data), size));
 }
 
 LONG SetEveryoneAccess(HKEY key, DWORD access) {
@@ -73,11 +71,49 @@ LONG SetEveryoneAccess(HKEY key, DWORD access) {
   return rc;
 }
 
-bool KeyExists(HKEY root, const std::string &path, REGSAM view) {
-  HKEY k;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &k) != ERROR_SUCCESS) return false;
-  RegCloseKey(k);
-  return true;
+LONG OpenKey(HKEY root, const std::string &path, REGSAM access, kvdrm::RegKey &key, REGSAM view) {
+  return RegOpenKeyExA(root, path.c_str(), 0, access | view, key.out());
+}
+
+LONG CreateKey(HKEY root, const std::string &path, kvdrm::RegKey &key, REGSAM view) {
+  return RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, key.out(), nullptr);
+}
+
+bool KeyOpens(HKEY root, const std::string &path, REGSAM access, REGSAM view) {
+  kvdrm::RegKey k;
+  return OpenKey(root, path, access, k, view) == ERROR_SUCCESS;
+}
+
+bool KeyExists(HKEY root, const std::string &path, REGSAM view) { return KeyOpens(root, path, KEY_READ, view); }
+
+LONG SetString(HKEY key, const char *value, const std::string &text) {
+  return RegSetValueExA(key, value, 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
+                        static_cast<DWORD>(text.size() + 1));
+}
+
+Value ReadValue(HKEY root, const std::string &path, const char *name, REGSAM view) {
+  Value v;
+  kvdrm::RegKey k;
+  if (OpenKey(root, path, KEY_READ, k, view) != ERROR_SUCCESS) return v;
+  DWORD size = 0;
+  if (RegQueryValueExA(k.get(), name, nullptr, &v.type, nullptr, &size) != ERROR_SUCCESS) return v;
+  std::string buf(size, '\0');
+  if (RegQueryValueExA(k.get(), name, nullptr, &v.type, reinterpret_cast<BYTE *>(&buf[0]), &size) == ERROR_SUCCESS) {
+    v.present = true;
+    v.data = buf.substr(0, size);
+  }
+  return v;
+}
+
+void DeleteDataSourceEverywhere(const std::string &name) {
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+    for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
+      kvdrm::RegKey k;
+      if (OpenKey(root, kvdrm::kOdbcIniKey, KEY_ALL_ACCESS, k, view) == ERROR_SUCCESS)
+        RegDeleteTreeA(k.get(), name.c_str());
+      if (OpenKey(root, kvdrm::kDataSourceListKey, KEY_ALL_ACCESS, k, view) == ERROR_SUCCESS)
+        RegDeleteValueA(k.get(), name.c_str());
+    }
 }
 
 HMODULE Kvdrm() {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "proxy/arity.h"
+#include "registry/registry.h"
 #include "tests/manager/test_manager.h"
 
 namespace testlib {
@@ -28,7 +29,7 @@ class ScopedKey {
   ~ScopedKey();
   ScopedKey(const ScopedKey &) = delete;
   ScopedKey &operator=(const ScopedKey &) = delete;
-  HKEY get() const { return key_; }
+  HKEY get() const { return key_.get(); }
   void SetString(const char *value, const std::string &text);
   // Raw write: any type, any bytes (for hostile values).
   void SetRaw(const char *value, DWORD type, const void *data, DWORD size);
@@ -37,7 +38,7 @@ class ScopedKey {
   HKEY root_;
   std::string path_;
   REGSAM view_;
-  HKEY key_ = nullptr;
+  kvdrm::RegKey key_;
 };
 
 std::string DataSourcePath(const std::string &name);  // Software\ODBC\ODBC.INI\<name>
@@ -47,8 +48,32 @@ std::string DataSourcePath(const std::string &name);  // Software\ODBC\ODBC.INI\
 // reading but not with KEY_ALL_ACCESS. The handle needs WRITE_DAC.
 LONG SetEveryoneAccess(HKEY key, DWORD access);
 
+// Registry helpers of the tests. Keys are held by the product's
+// kvdrm::RegKey, which closes them when it goes.
+//
+// Opens root\path with `access` in the view `view`; the registry's error.
+LONG OpenKey(HKEY root, const std::string &path, REGSAM access, kvdrm::RegKey &key, REGSAM view = 0);
+// Creates (or opens) root\path with KEY_ALL_ACCESS; the registry's error.
+LONG CreateKey(HKEY root, const std::string &path, kvdrm::RegKey &key, REGSAM view = 0);
+// True when the key opens with `access` in the given view.
+bool KeyOpens(HKEY root, const std::string &path, REGSAM access, REGSAM view = 0);
 // True when a key exists (opens for reading) in the given view.
 bool KeyExists(HKEY root, const std::string &path, REGSAM view = 0);
+// Writes `text` as REG_SZ with its terminating NUL; the registry's error.
+LONG SetString(HKEY key, const char *value, const std::string &text);
+
+// A registry value as seen by the test: present or not, its type and text.
+struct Value {
+  bool present = false;
+  DWORD type = REG_NONE;
+  std::string data;  // raw bytes, terminating NUL included
+};
+// Reads a value of any size.
+Value ReadValue(HKEY root, const std::string &path, const char *name, REGSAM view = 0);
+
+// Removes a data source wherever a test may have left it: its key and its
+// "ODBC Data Sources" value, in HKCU and HKLM, both views.
+void DeleteDataSourceEverywhere(const std::string &name);
 
 // KVDRM.dll as a driver sees it, loaded by name from beside the program.
 HMODULE Kvdrm();
