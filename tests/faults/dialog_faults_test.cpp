@@ -118,12 +118,13 @@ TEST_F(DialogFaults, ASystemDataSourceThatCannotBeWrittenKeepsItsValues) {
   ASSERT_EQ(1, state->errorCount);
   EXPECT_NE(nullptr, strstr(state->errors[0].message, "access denied")) << state->errors[0].message;
   EXPECT_EQ(0, odbcdouble::CountCalls(state, "SQLWriteDSNToIni"));
-  HKEY k = nullptr;
+  kvdrm::RegKey k;
   char text[64] = "";
   DWORD size = sizeof text;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, testlib::DataSourcePath(a.name()).c_str(), 0, KEY_READ, &k));
-  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(k, "Description", nullptr, nullptr, reinterpret_cast<BYTE *>(text), &size));
-  RegCloseKey(k);
+  ASSERT_EQ(ERROR_SUCCESS, testlib::OpenKey(HKEY_LOCAL_MACHINE, testlib::DataSourcePath(a.name()), KEY_READ, k));
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegQueryValueExA(k.get(), "Description", nullptr, nullptr, reinterpret_cast<BYTE *>(text), &size));
+  k.Close();
   EXPECT_STREQ("Stored description", text);
   SECURITY_DESCRIPTOR open;
   InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);

@@ -85,12 +85,9 @@ class Faults : public ::testing::Test {
   }
 
   void Existing(const std::string &name, HKEY root, REGSAM view) {
-    HKEY k;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, DataSourcePath(name).c_str(), 0, nullptr, 0,
-                                             KEY_ALL_ACCESS | view, nullptr, &k, nullptr));
-    for (const char *v : {"Description", "DBQ", "CTX", "Driver"})
-      RegSetValueExA(k, v, 0, REG_SZ, reinterpret_cast<const BYTE *>("old"), 4);
-    RegCloseKey(k);
+    kvdrm::RegKey k;
+    ASSERT_EQ(ERROR_SUCCESS, testlib::CreateKey(root, DataSourcePath(name), k, view));
+    for (const char *v : {"Description", "DBQ", "CTX", "Driver"}) testlib::SetString(k.get(), v, "old");
     SetListed(root, name, view);
     dir.File(name + ".DSN");
   }
@@ -232,33 +229,25 @@ TEST_F(Faults, EachInstallerCallFailsInTurn) {
 // A key that the caller may read but not open with full access.
 struct LockedKey {
   LockedKey(HKEY root, const std::string &path, REGSAM view = 0) {
-    if (RegOpenKeyExA(root, path.c_str(), 0, READ_CONTROL | WRITE_DAC | view, &key) != ERROR_SUCCESS) {
-      key = nullptr;
-      return;
-    }
+    if (testlib::OpenKey(root, path, READ_CONTROL | WRITE_DAC, key, view) != ERROR_SUCCESS) return;
     DWORD size = 0;
-    RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
+    RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, nullptr, &size);
     saved.resize(size);
-    if (RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, saved.data(), &size) != ERROR_SUCCESS) saved.clear();
+    if (RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, saved.data(), &size) != ERROR_SUCCESS) saved.clear();
 
     // RegSetKeySecurity changes this key only; existing subkeys keep theirs.
-    locked = testlib::SetEveryoneAccess(key, KEY_READ | DELETE | WRITE_DAC | READ_CONTROL) == ERROR_SUCCESS;
+    locked = testlib::SetEveryoneAccess(key.get(), KEY_READ | DELETE | WRITE_DAC | READ_CONTROL) == ERROR_SUCCESS;
   }
   ~LockedKey() {
-    if (!key) return;
-    if (locked && !saved.empty()) RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, saved.data());
-    RegCloseKey(key);
+    if (key && locked && !saved.empty()) RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, saved.data());
   }
-  HKEY key = nullptr;
+  kvdrm::RegKey key;
   bool locked = false;
   std::vector<BYTE> saved;
 };
 
 bool OpensWithFullAccess(HKEY root, const std::string &path, REGSAM view = 0) {
-  HKEY k;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS | view, &k) != ERROR_SUCCESS) return false;
-  RegCloseKey(k);
-  return true;
+  return testlib::KeyOpens(root, path, KEY_ALL_ACCESS, view);
 }
 
 // The driver registered in one view only: the other pass finds no driver,
@@ -350,16 +339,15 @@ TEST_F(Faults, DataSourceKeyNotWritable) {
   }
 
   // A REG_SZ value named like the data source, in ODBC.INI itself.
-  HKEY ini;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\ODBC\\ODBC.INI", 0, KEY_ALL_ACCESS, &ini));
-  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(ini, b.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>("v"), 2));
+  kvdrm::RegKey ini;
+  ASSERT_EQ(ERROR_SUCCESS, testlib::OpenKey(HKEY_CURRENT_USER, kvdrm::kOdbcIniKey, KEY_ALL_ACCESS, ini));
+  ASSERT_EQ(ERROR_SUCCESS, testlib::SetString(ini.get(), b.c_str(), "v"));
   odbcdouble::Reset(st);
   Answers();
   ExpectResult(Run(kAdd), 0);
   ExpectFate(b, kWritten);
   EXPECT_EQ(Sz("v"), ReadValue(HKEY_CURRENT_USER, "Software\\ODBC\\ODBC.INI", b.c_str()).data);
-  RegDeleteValueA(ini, b.c_str());
-  RegCloseKey(ini);
+  RegDeleteValueA(ini.get(), b.c_str());
 }
 
 // The data sources root (HKCU\Software\ODBC\ODBC.INI) does not open with
@@ -371,17 +359,14 @@ TEST_F(Faults, RootNotWritable) {
   ASSERT_FALSE(OpensWithFullAccess(HKEY_CURRENT_USER, "Software\\ODBC\\ODBC.INI"));
   // Whether a new subkey can still be created under it is the platform's
   // affair: Windows checks KEY_CREATE_SUB_KEY on the parent, Wine 8 does not.
-  HKEY probe;
   std::string probePath = DataSourcePath(UniqueName("probe"));
-  bool createRefused =
-      RegCreateKeyExA(HKEY_CURRENT_USER, probePath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &probe, nullptr) !=
-      ERROR_SUCCESS;
+  kvdrm::RegKey probe;
+  bool createRefused = testlib::CreateKey(HKEY_CURRENT_USER, probePath, probe) != ERROR_SUCCESS;
   if (!createRefused) {
-    RegCloseKey(probe);
-    HKEY ini;
-    RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\ODBC\\ODBC.INI", 0, KEY_READ, &ini);
-    RegDeleteKeyA(ini, probePath.substr(probePath.rfind('\\') + 1).c_str());
-    RegCloseKey(ini);
+    probe.Close();
+    kvdrm::RegKey ini;
+    testlib::OpenKey(HKEY_CURRENT_USER, kvdrm::kOdbcIniKey, KEY_READ, ini);
+    RegDeleteKeyA(ini.get(), probePath.substr(probePath.rfind('\\') + 1).c_str());
   }
   printf("[ faults   ] locked data sources root: creating a subkey is %s\n", createRefused ? "refused" : "allowed");
 

@@ -54,12 +54,11 @@ class HostileAttributes : public ::testing::Test {
     // Bystanders: a data source in each root and view, listed, with its file.
     for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
       for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
-        HKEY k;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, DataSourcePath(neighbour).c_str(), 0, nullptr, 0,
-                                                 KEY_ALL_ACCESS | view, nullptr, &k, nullptr));
-        for (const char *v : {"Description", "DBQ", "CTX", "Driver"})
-          RegSetValueExA(k, v, 0, REG_SZ, reinterpret_cast<const BYTE *>("keep"), 5);
-        RegCloseKey(k);
+        {
+          kvdrm::RegKey k;
+          ASSERT_EQ(ERROR_SUCCESS, testlib::CreateKey(root, DataSourcePath(neighbour), k, view));
+          for (const char *v : {"Description", "DBQ", "CTX", "Driver"}) testlib::SetString(k.get(), v, "keep");
+        }
         SetListed(root, neighbour, view);
       }
     dsnDir.File(neighbour + ".DSN");
@@ -81,26 +80,8 @@ class HostileAttributes : public ::testing::Test {
   }
 
   std::string Stored(const std::string &name, const char *value) {
-    Value v = ReadValueAnySize(HKEY_CURRENT_USER, DataSourcePath(name), value);
+    Value v = ReadValue(HKEY_CURRENT_USER, DataSourcePath(name), value);
     return v.present ? v.data : "<absent>";
-  }
-
-  // ReadValue of the setup helpers reads at most 2 KiB; these values are
-  // larger.
-  static Value ReadValueAnySize(HKEY root, const std::string &path, const char *name) {
-    Value v;
-    HKEY k;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return v;
-    DWORD size = 0;
-    if (RegQueryValueExA(k, name, nullptr, &v.type, nullptr, &size) == ERROR_SUCCESS) {
-      std::string buf(size, '\0');
-      if (RegQueryValueExA(k, name, nullptr, &v.type, reinterpret_cast<BYTE *>(&buf[0]), &size) == ERROR_SUCCESS) {
-        v.present = true;
-        v.data = buf.substr(0, size);
-      }
-    }
-    RegCloseKey(k);
-    return v;
   }
 
   odbcdouble::State *st = nullptr;
@@ -125,13 +106,13 @@ TEST_F(HostileAttributes, PicturesSeeEveryChange) {
   for (const auto &w : where) {
     SCOPED_TRACE(w.label);
     snap::Picture before = Picture();
-    HKEY k;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExA(w.root, DataSourcePath(neighbour).c_str(), 0, KEY_ALL_ACCESS | w.view, &k));
-    RegSetValueExA(k, "CTX", 0, REG_SZ, reinterpret_cast<const BYTE *>("kept"), 5);
-    HKEY child;
-    RegCreateKeyExA(k, "child", 0, nullptr, 0, KEY_ALL_ACCESS | w.view, nullptr, &child, nullptr);
-    RegCloseKey(child);
+    kvdrm::RegKey k;
+    ASSERT_EQ(ERROR_SUCCESS, testlib::OpenKey(w.root, DataSourcePath(neighbour), KEY_ALL_ACCESS, k, w.view));
+    testlib::SetString(k.get(), "CTX", "kept");
+    {
+      kvdrm::RegKey child;
+      testlib::CreateKey(k.get(), "child", child, w.view);
+    }
     std::vector<std::string> d = snap::Differences(before, Picture(), {});
     // HKEY_CURRENT_USER is one tree in both views, so it shows twice.
     bool user = w.root == HKEY_CURRENT_USER;
@@ -140,9 +121,9 @@ TEST_F(HostileAttributes, PicturesSeeEveryChange) {
       EXPECT_TRUE(line.find(w.label) != std::string::npos || (user && line.find("HKCU/64:") != std::string::npos))
           << line;
     EXPECT_TRUE(snap::Differences(before, Picture(), {neighbour}).empty());
-    RegSetValueExA(k, "CTX", 0, REG_SZ, reinterpret_cast<const BYTE *>("keep"), 5);
-    RegDeleteKeyA(k, "child");
-    RegCloseKey(k);
+    testlib::SetString(k.get(), "CTX", "keep");
+    RegDeleteKeyA(k.get(), "child");
+    k.Close();
     EXPECT_TRUE(snap::Differences(before, Picture(), {}).empty());
   }
   snap::Picture before = Picture();

@@ -67,13 +67,13 @@ TEST(HostileProfile, ConfigureReadsBoundedTextsWhateverStands) {
     SCOPED_TRACE(v.label);
     std::string name = UniqueName("profile");
     Cleanup own({name});
-    HKEY k;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, DataSourcePath(name).c_str(), 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &k, nullptr));
-    for (const char *entry : {"Description", "DBQ", "CTX"})
-      RegSetValueExA(k, entry, 0, v.type, reinterpret_cast<const BYTE *>(v.data.data()),
-                     static_cast<DWORD>(v.data.size()));
-    RegCloseKey(k);
+    {
+      kvdrm::RegKey k;
+      ASSERT_EQ(ERROR_SUCCESS, testlib::CreateKey(HKEY_CURRENT_USER, DataSourcePath(name), k));
+      for (const char *entry : {"Description", "DBQ", "CTX"})
+        RegSetValueExA(k.get(), entry, 0, v.type, reinterpret_cast<const BYTE *>(v.data.data()),
+                       static_cast<DWORD>(v.data.size()));
+    }
 
     // What the installer itself answers, for the record. Wine 8 answers ""
     // for a value that does not fit the 256-byte buffer (the installer's

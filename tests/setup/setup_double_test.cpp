@@ -303,17 +303,15 @@ TEST_F(DoubleTest, BackslashesAreRefusedSlashesAreOrdinary) {
   odbcdouble::SetDefaultDsnDir(st, dir.path.c_str());
   odbcdouble::Reset(st);
   ASSERT_EQ(kTrue, Config(1, AttributeList({"DSN=" + slashed})));
-  HKEY k = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, ("Software\\ODBC\\ODBC.INI\\" + slashed).c_str(), 0,
-                                         KEY_READ, &k));
-  RegCloseKey(k);
+  kvdrm::RegKey k;
+  ASSERT_EQ(ERROR_SUCCESS, testlib::OpenKey(HKEY_CURRENT_USER, "Software\\ODBC\\ODBC.INI\\" + slashed, KEY_READ, k));
+  k.Close();
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(parent)));
   EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLWriteFileDSN"));
   odbcdouble::Reset(st);
   odbcdouble::SetDefaultDsnDir(st, dir.path.c_str());
   ASSERT_EQ(kTrue, Config(3, AttributeList({"DSN=" + slashed})));
-  EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, ("Software\\ODBC\\ODBC.INI\\" + slashed).c_str(), 0,
-                                         KEY_READ, &k));
+  EXPECT_NE(ERROR_SUCCESS, testlib::OpenKey(HKEY_CURRENT_USER, "Software\\ODBC\\ODBC.INI\\" + slashed, KEY_READ, k));
   EXPECT_TRUE(FileExists(nestedFile));
 
   // Removal of "parent\leaf" must not reach the nested key or a file in a

@@ -66,11 +66,11 @@ class FlowTest : public ::testing::Test {
   }
   // A stored data source with its list value and file data source.
   void Existing(const std::string &name, HKEY root = HKEY_CURRENT_USER, REGSAM view = 0) {
-    HKEY k;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, DataSourcePath(name).c_str(), 0, nullptr, 0,
-                                             KEY_ALL_ACCESS | view, nullptr, &k, nullptr));
-    RegSetValueExA(k, "Description", 0, REG_SZ, reinterpret_cast<const BYTE *>("old"), 4);
-    RegCloseKey(k);
+    {
+      kvdrm::RegKey k;
+      ASSERT_EQ(ERROR_SUCCESS, testlib::CreateKey(root, DataSourcePath(name), k, view));
+      testlib::SetString(k.get(), "Description", "old");
+    }
     SetListed(root, name, view);
     dir.File(name + ".DSN");
   }

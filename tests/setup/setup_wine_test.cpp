@@ -83,11 +83,10 @@ TEST(WineInstaller, AddConfigureRemoveUserDataSource) {
   // which the installer reads from the stored key; a supplied empty text
   // stays empty.
   {
-    HKEY k;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, DataSourcePath(name).c_str(), 0, KEY_ALL_ACCESS, &k));
-    RegSetValueExA(k, "Description", 0, REG_SZ, reinterpret_cast<const BYTE *>("Stored text"), 12);
-    RegSetValueExA(k, "CTX", 0, REG_SZ, reinterpret_cast<const BYTE *>("D:\\S\\S.CTX"), 11);
-    RegCloseKey(k);
+    kvdrm::RegKey k;
+    ASSERT_EQ(ERROR_SUCCESS, testlib::OpenKey(HKEY_CURRENT_USER, DataSourcePath(name), KEY_ALL_ACCESS, k));
+    testlib::SetString(k.get(), "Description", "Stored text");
+    testlib::SetString(k.get(), "CTX", "D:\\S\\S.CTX");
   }
   ASSERT_EQ(kTrue, Config(ODBC_CONFIG_DSN, driver.name, AttributeList({"DSN=" + name, "DBQ="})));
   ExpectDataSource(HKEY_CURRENT_USER, 0, name, "Stored text", "", "D:\\S\\S.CTX", driver.name);
