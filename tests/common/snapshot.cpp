@@ -48,14 +48,11 @@ void ReadKey(HKEY k, std::map<std::string, std::string> &out, std::vector<std::s
 }
 
 void TakeKey(HKEY root, REGSAM view, const std::string &path, const std::string &label, Picture &out) {
-  HKEY k;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &k) != ERROR_SUCCESS) {
+  kvdrm::RegKey k;
+  if (testlib::OpenKey(root, path, KEY_READ, k, view) != ERROR_SUCCESS) {
     // A key the test cannot read is pictured as such, so that a change of
     // its readability shows as well.
-    if (RegOpenKeyExA(root, path.c_str(), 0, READ_CONTROL | view, &k) == ERROR_SUCCESS) {
-      out[label] = "<unreadable>";
-      RegCloseKey(k);
-    }
+    if (testlib::OpenKey(root, path, READ_CONTROL, k, view) == ERROR_SUCCESS) out[label] = "<unreadable>";
     return;
   }
   out[label] = "";
@@ -63,15 +60,15 @@ void TakeKey(HKEY root, REGSAM view, const std::string &path, const std::string 
   // meanwhile can hide one that stays. Read until two readings agree.
   std::map<std::string, std::string> values, again;
   std::vector<std::string> children, againChildren;
-  ReadKey(k, values, children);
+  ReadKey(k.get(), values, children);
   for (int i = 0; i < 20; ++i) {
-    ReadKey(k, again, againChildren);
+    ReadKey(k.get(), again, againChildren);
     if (again == values && againChildren == children) break;
     values.swap(again);
     children.swap(againChildren);
   }
   for (const auto &v : values) out[label + "|" + v.first] = v.second;
-  RegCloseKey(k);
+  k.Close();
   for (const std::string &c : children) TakeKey(root, view, path + "\\" + c, label + "\\" + c, out);
 }
 

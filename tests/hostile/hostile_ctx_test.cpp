@@ -187,21 +187,21 @@ TEST_F(HostileCtx, EachValueHasOneOutcome) {
 TEST_F(HostileCtx, KeyDeletedUnderAnOpenHandle) {
   std::string name = UniqueName("deleted");
   std::string path = DataSourcePath(name);
-  HKEY open = nullptr;
+  kvdrm::RegKey open;
   {
     ScopedKey ds(HKEY_CURRENT_USER, path);
     ds.SetString("CTX", ManagerDir("ok") + "KOLVARD.CTX");
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &open));
+    ASSERT_EQ(ERROR_SUCCESS, OpenKey(HKEY_CURRENT_USER, path, KEY_ALL_ACCESS, open));
   }  // deleted here, with the handle still open
   ASSERT_FALSE(KeyExists(HKEY_CURRENT_USER, path));
-  EXPECT_EQ(kUnchanged, ReadCtx(open));
+  EXPECT_EQ(kUnchanged, ReadCtx(open.get()));
   BYTE b[4];
   DWORD type = 0, size = sizeof b;
-  LONG rc = RegQueryValueExA(open, "CTX", nullptr, &type, b, &size);
+  LONG rc = RegQueryValueExA(open.get(), "CTX", nullptr, &type, b, &size);
   EXPECT_NE(ERROR_SUCCESS, rc);
   RecordProperty("deleted_key_query_error", static_cast<int>(rc));
   printf("[ hostile  ] query on a deleted key: error %ld\n", rc);
-  RegCloseKey(open);
+  open.Close();
 
   kvdrm::ManagerLookup where = {};
   EXPECT_TRUE(kvdrm::LookupManager(name.c_str(), where));
@@ -221,8 +221,9 @@ TEST_F(HostileCtx, ValueRewrittenWhileRead) {
   std::atomic<bool> stop{false};
   std::atomic<long> writes{0};
   std::thread writer([&] {
-    HKEY k = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, DataSourcePath(name).c_str(), 0, KEY_ALL_ACCESS, &k) != ERROR_SUCCESS) return;
+    kvdrm::RegKey key;
+    if (OpenKey(HKEY_CURRENT_USER, DataSourcePath(name), KEY_ALL_ACCESS, key) != ERROR_SUCCESS) return;
+    HKEY k = key.get();
     DWORD seven = 7;
     const BYTE bin[3] = {1, 2, 3};
     for (unsigned i = 0; !stop; ++i) {
@@ -236,7 +237,6 @@ TEST_F(HostileCtx, ValueRewrittenWhileRead) {
       }
       ++writes;
     }
-    RegCloseKey(k);
   });
   std::map<std::string, int> seen;
   int wrong = 0;

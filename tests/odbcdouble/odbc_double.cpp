@@ -4,6 +4,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+#include "registry/registry.h"
 #include "tests/odbcdouble/odbc_double.h"
 
 using odbcdouble::State;
@@ -133,19 +134,15 @@ BOOL __stdcall SQLWriteDSNToIni(LPCSTR name, LPCSTR driver) {
   char path[512];
   snprintf(path, sizeof path, "Software\\ODBC\\ODBC.INI\\%s", name);
   RegDeleteTreeA(root, path);
-  HKEY key;
-  if (RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+  kvdrm::RegKey key;
+  if (RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(), nullptr) != ERROR_SUCCESS)
     return FALSE;
-  LONG rc = RegSetValueExA(key, "Driver", 0, REG_SZ, reinterpret_cast<const BYTE *>(driver),
+  LONG rc = RegSetValueExA(key.get(), "Driver", 0, REG_SZ, reinterpret_cast<const BYTE *>(driver),
                            static_cast<DWORD>(strlen(driver) + 1));
-  RegCloseKey(key);
-  if (rc == ERROR_SUCCESS &&
-      RegCreateKeyExA(root, "Software\\ODBC\\ODBC.INI\\ODBC Data Sources", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                      &key, nullptr) == ERROR_SUCCESS) {
-    rc = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(driver),
+  if (rc == ERROR_SUCCESS && RegCreateKeyExA(root, kvdrm::kDataSourceListKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             key.out(), nullptr) == ERROR_SUCCESS)
+    rc = RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE *>(driver),
                         static_cast<DWORD>(strlen(driver) + 1));
-    RegCloseKey(key);
-  }
   return rc == ERROR_SUCCESS;
 }
 

@@ -70,8 +70,8 @@ TEST(Lookup, KeysThatOpenOnlyForReadingAreUsed) {
   lm.SetString("CTX", ManagerDir("ok") + "KOLVARD.CTX");
   // Everyone may read the key and change its DACL back; nobody may write.
   ASSERT_EQ(ERROR_SUCCESS, testlib::SetEveryoneAccess(lm.get(), KEY_READ | WRITE_DAC | DELETE));
-  HKEY probe;
-  ASSERT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &probe))
+  kvdrm::RegKey probe;
+  ASSERT_EQ(ERROR_ACCESS_DENIED, OpenKey(HKEY_LOCAL_MACHINE, path, KEY_ALL_ACCESS, probe))
       << "the platform does not enforce the key's security";
   EXPECT_TRUE(SamePath(ManagerFile("ok"), LoadedFor(name.c_str())));
   {
@@ -96,32 +96,30 @@ class ParentKeyCtx {
   explicit ParentKeyCtx(const std::string &ctx) {
     DWORD disposition = 0;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\ODBC\\ODBC.INI", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        &key_, &disposition) != ERROR_SUCCESS) {
-      key_ = nullptr;
+                        key_.out(), &disposition) != ERROR_SUCCESS)
       return;
-    }
     created_ = disposition == REG_CREATED_NEW_KEY;
     DWORD size = 0;
-    if (RegQueryValueExA(key_, "CTX", nullptr, &oldType_, nullptr, &size) == ERROR_SUCCESS) {
+    if (RegQueryValueExA(key_.get(), "CTX", nullptr, &oldType_, nullptr, &size) == ERROR_SUCCESS) {
       old_.resize(size);
-      hadOld_ = RegQueryValueExA(key_, "CTX", nullptr, &oldType_, old_.data(), &size) == ERROR_SUCCESS;
+      hadOld_ = RegQueryValueExA(key_.get(), "CTX", nullptr, &oldType_, old_.data(), &size) == ERROR_SUCCESS;
     }
-    RegSetValueExA(key_, "CTX", 0, REG_SZ, reinterpret_cast<const BYTE *>(ctx.c_str()),
+    RegSetValueExA(key_.get(), "CTX", 0, REG_SZ, reinterpret_cast<const BYTE *>(ctx.c_str()),
                    static_cast<DWORD>(ctx.size() + 1));
   }
   ~ParentKeyCtx() {
     if (!key_) return;
     if (hadOld_)
-      RegSetValueExA(key_, "CTX", 0, oldType_, old_.data(), static_cast<DWORD>(old_.size()));
+      RegSetValueExA(key_.get(), "CTX", 0, oldType_, old_.data(), static_cast<DWORD>(old_.size()));
     else
-      RegDeleteValueA(key_, "CTX");
-    RegCloseKey(key_);
+      RegDeleteValueA(key_.get(), "CTX");
+    key_.Close();
     if (created_) RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\ODBC\\ODBC.INI");
   }
-  bool ok() const { return key_ != nullptr; }
+  bool ok() const { return static_cast<bool>(key_); }
 
  private:
-  HKEY key_ = nullptr;
+  kvdrm::RegKey key_;
   bool created_ = false, hadOld_ = false;
   DWORD oldType_ = REG_NONE;
   std::vector<BYTE> old_;

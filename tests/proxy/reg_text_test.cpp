@@ -61,10 +61,10 @@ TEST(WriteRegString, NullKeyWritesNothing) {
   // A key opened for reading only refuses the write.
   std::string path = DataSourcePath(UniqueName("ro"));
   ScopedKey key(HKEY_CURRENT_USER, path);
-  HKEY ro;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &ro));
-  EXPECT_EQ(ERROR_ACCESS_DENIED, kvdrm::WriteRegString(ro, "CTX", "C:\\K\\", 5));
-  RegCloseKey(ro);
+  kvdrm::RegKey ro;
+  ASSERT_EQ(ERROR_SUCCESS, OpenKey(HKEY_CURRENT_USER, path, KEY_READ, ro));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, kvdrm::WriteRegString(ro.get(), "CTX", "C:\\K\\", 5));
+  ro.Close();
   EXPECT_NE(ERROR_SUCCESS, RegQueryValueExA(key.get(), "CTX", nullptr, nullptr, nullptr, nullptr));
 }
 

@@ -247,10 +247,10 @@ class Stress : public ::testing::Test {
 // The before-and-after checks mean something only if the probe sees what a
 // leak would leave: a C runtime block, a process heap block, a registry key.
 TEST(LeakProbe, SeesWhatALeakWouldLeave) {
-  HKEY key = nullptr;
+  kvdrm::RegKey key;
   // First use of the registry and of the probe allocates for good.
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key));
-  RegCloseKey(key);
+  ASSERT_EQ(ERROR_SUCCESS, testlib::OpenKey(HKEY_CURRENT_USER, "Software", KEY_READ, key));
+  key.Close();
   probe::Measure();
   probe::Usage base = probe::Measure();
   // volatile and written to: the compiler may drop an unused malloc.
@@ -258,11 +258,11 @@ TEST(LeakProbe, SeesWhatALeakWouldLeave) {
   char *volatile rec = static_cast<char *>(HeapAlloc(GetProcessHeap(), 0, 208));
   memset(crt, 1, 50000);
   memset(rec, 1, 208);
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key));
+  ASSERT_EQ(ERROR_SUCCESS, testlib::OpenKey(HKEY_CURRENT_USER, "Software", KEY_READ, key));
   probe::Usage held = probe::Measure();
   EXPECT_GE(held.heapBusy, base.heapBusy + 50000 + 208);
   EXPECT_GT(held.handleProbe, base.handleProbe);
-  RegCloseKey(key);
+  key.Close();
   HeapFree(GetProcessHeap(), 0, rec);
   free(crt);
   probe::Usage back = probe::Measure();
