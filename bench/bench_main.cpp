@@ -16,6 +16,7 @@
 #include <map>
 
 #include "bench/bench.h"
+#include "registry/registry.h"
 
 namespace {
 
@@ -95,14 +96,13 @@ std::string MachineText() {
   GetNativeSystemInfo(&si);
   char cpu[128] = "";
   DWORD size = sizeof cpu - 1, type = 0;
-  HKEY k;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0", 0, KEY_READ, &k) ==
+  kvdrm::RegKey k;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0", 0, KEY_READ, k.out()) ==
       ERROR_SUCCESS) {
-    if (RegQueryValueExA(k, "ProcessorNameString", nullptr, &type, reinterpret_cast<BYTE *>(cpu), &size) != ERROR_SUCCESS ||
+    if (RegQueryValueExA(k.get(), "ProcessorNameString", nullptr, &type, reinterpret_cast<BYTE *>(cpu), &size) != ERROR_SUCCESS ||
         type != REG_SZ)
       cpu[0] = 0;
     cpu[sizeof cpu - 1] = 0;
-    RegCloseKey(k);
   }
   return std::to_string(si.dwNumberOfProcessors) + " processors, " + (cpu[0] ? cpu : "unknown CPU");
 }

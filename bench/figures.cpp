@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "bench/bench.h"
+#include "registry/registry.h"
 #include "bench/heap_count.h"
 
 namespace bench {
@@ -78,23 +79,22 @@ bool SetString(HKEY key, const char *name, const std::string &text) {
                         static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
 }
 
-bool CreateKey(HKEY root, const std::string &path, REGSAM view, HKEY *out) {
-  return RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, out, nullptr) ==
+bool CreateKey(HKEY root, const std::string &path, REGSAM view, kvdrm::RegKey &out) {
+  return RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, out.out(), nullptr) ==
          ERROR_SUCCESS;
 }
 
 std::string ReadString(HKEY root, const std::string &path, const char *value) {
-  HKEY k;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return "";
+  kvdrm::RegKey k;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, k.out()) != ERROR_SUCCESS) return "";
   char buf[512];
   DWORD type = 0, size = sizeof buf - 1;
   std::string out;
-  if (RegQueryValueExA(k, value, nullptr, &type, reinterpret_cast<BYTE *>(buf), &size) == ERROR_SUCCESS &&
+  if (RegQueryValueExA(k.get(), value, nullptr, &type, reinterpret_cast<BYTE *>(buf), &size) == ERROR_SUCCESS &&
       type == REG_SZ) {
     buf[size] = 0;
     out = buf;
   }
-  RegCloseKey(k);
   return out;
 }
 
@@ -239,19 +239,20 @@ template <bool probe>
 void SessionDirect() {
   char path[MAX_PATH + 16];
   DWORD used = 0;
-  HKEY k;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, g.dataSourceKey.c_str(), 0, KEY_ALL_ACCESS, &k) == ERROR_SUCCESS) {
-    DWORD type = 0, size = MAX_PATH;
-    if (probe) {
-      BYTE small[4];
-      size = sizeof small;
-      RegQueryValueExA(k, "CTX", nullptr, &type, small, &size);
-      if (size > MAX_PATH) size = MAX_PATH;
+  {
+    kvdrm::RegKey k;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, g.dataSourceKey.c_str(), 0, KEY_ALL_ACCESS, k.out()) == ERROR_SUCCESS) {
+      DWORD type = 0, size = MAX_PATH;
+      if (probe) {
+        BYTE small[4];
+        size = sizeof small;
+        RegQueryValueExA(k.get(), "CTX", nullptr, &type, small, &size);
+        if (size > MAX_PATH) size = MAX_PATH;
+      }
+      if (RegQueryValueExA(k.get(), "CTX", nullptr, &type, reinterpret_cast<BYTE *>(path), &size) == ERROR_SUCCESS &&
+          type == REG_SZ && size > 0)
+        used = size - 1;
     }
-    if (RegQueryValueExA(k, "CTX", nullptr, &type, reinterpret_cast<BYTE *>(path), &size) == ERROR_SUCCESS &&
-        type == REG_SZ && size > 0)
-      used = size - 1;
-    RegCloseKey(k);
   }
   while (used > 0 && path[used - 1] != '\\' && path[used - 1] != ':') --used;
   memcpy(path + used, kManagerFile, sizeof kManagerFile);
@@ -308,15 +309,14 @@ void SetupDirect() {
   HKEY root = mode == ODBC_SYSTEM_DSN ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
   const REGSAM passes[2] = {KEY_ALL_ACCESS, KEY_ALL_ACCESS | KEY_WOW64_64KEY};
   for (REGSAM access : passes) {
-    HKEY k;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, g.driverKey.c_str(), 0, access, &k) != ERROR_SUCCESS) continue;
-    RegCloseKey(k);
-    if (RegCreateKeyExA(root, g.setupKey.c_str(), 0, nullptr, 0, access, nullptr, &k, nullptr) == ERROR_SUCCESS) {
-      SetString(k, "Description", description);
-      SetString(k, "DBQ", dbq);
-      SetString(k, "CTX", ctx);
-      SetString(k, "Driver", g.driver);
-      RegCloseKey(k);
+    kvdrm::RegKey k;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, g.driverKey.c_str(), 0, access, k.out()) != ERROR_SUCCESS) continue;
+    if (RegCreateKeyExA(root, g.setupKey.c_str(), 0, nullptr, 0, access, nullptr, k.out(), nullptr) == ERROR_SUCCESS) {
+      SetString(k.get(), "Description", description);
+      SetString(k.get(), "DBQ", dbq);
+      SetString(k.get(), "CTX", ctx);
+      SetString(k.get(), "Driver", g.driver);
+      k.Close();
     }
     SQLWriteFileDSN(name, "ODBC", "DSN", name);
   }
@@ -355,22 +355,20 @@ bool SetUp(std::string &error) {
   g.setupAttributes = "DSN=" + g.setupName;
   g.setupAttributes.push_back('\0');  // c_str() adds the list's final NUL
 
-  HKEY k;
-  if (!CreateKey(HKEY_CURRENT_USER, g.dataSourceKey, 0, &k)) {
+  kvdrm::RegKey k;
+  if (!CreateKey(HKEY_CURRENT_USER, g.dataSourceKey, 0, k)) {
     error = "cannot create the data source key";
     return false;
   }
-  SetString(k, "CTX", mgrDir + "KOLVARD.CTX");
-  RegCloseKey(k);
+  SetString(k.get(), "CTX", mgrDir + "KOLVARD.CTX");
   // The driver registered in both views, so both passes of a setup request
   // do their whole work.
   for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
-    if (!CreateKey(HKEY_LOCAL_MACHINE, g.driverKey, view, &k)) {
+    if (!CreateKey(HKEY_LOCAL_MACHINE, g.driverKey, view, k)) {
       error = "cannot register the benchmark driver under HKEY_LOCAL_MACHINE";
       return false;
     }
-    SetString(k, "Setup", bin + "KVDRM.dll");
-    RegCloseKey(k);
+    SetString(k.get(), "Setup", bin + "KVDRM.dll");
   }
 
   g.pin = LoadLibraryA(g.managerPath.c_str());
