@@ -50,27 +50,49 @@ const char *ViewName(REGSAM view) { return view ? "64-bit view" : "32-bit view";
 
 // ---------------------------------------------------------------- registry
 
+// A registry key that is closed when it goes out of scope. (The demonstration
+// is built against the public header alone, so it has a holder of its own.)
+class Key {
+ public:
+  Key() = default;
+  ~Key() { Close(); }
+  Key(const Key &) = delete;
+  Key &operator=(const Key &) = delete;
+  HKEY get() const { return key_; }
+  LONG Open(HKEY root, const std::string &path, REGSAM access) {
+    Close();
+    return RegOpenKeyExA(root, path.c_str(), 0, access, &key_);
+  }
+  LONG Create(HKEY root, const std::string &path, REGSAM access) {
+    Close();
+    return RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, access, nullptr, &key_, nullptr);
+  }
+  void Close() {
+    if (key_) RegCloseKey(key_);
+    key_ = nullptr;
+  }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
 void DeleteTree(HKEY root, const std::string &parent, const std::string &leaf, REGSAM view) {
-  HKEY k;
-  if (RegOpenKeyExA(root, parent.c_str(), 0, KEY_ALL_ACCESS | view, &k) != ERROR_SUCCESS) return;
-  RegDeleteTreeA(k, leaf.c_str());
-  RegCloseKey(k);
+  Key k;
+  if (k.Open(root, parent, KEY_ALL_ACCESS | view) == ERROR_SUCCESS) RegDeleteTreeA(k.get(), leaf.c_str());
 }
 
 void DeleteValue(HKEY root, const std::string &path, const std::string &value, REGSAM view) {
-  HKEY k;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS | view, &k) != ERROR_SUCCESS) return;
-  RegDeleteValueA(k, value.c_str());
-  RegCloseKey(k);
+  Key k;
+  if (k.Open(root, path, KEY_ALL_ACCESS | view) == ERROR_SUCCESS) RegDeleteValueA(k.get(), value.c_str());
 }
 
 bool ReadValue(HKEY root, const std::string &path, const char *value, REGSAM view, std::string &text) {
-  HKEY k;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &k) != ERROR_SUCCESS) return false;
+  Key k;
+  if (k.Open(root, path, KEY_READ | view) != ERROR_SUCCESS) return false;
   char buf[1024];
   DWORD type = 0, size = sizeof buf - 1;
-  LONG rc = RegQueryValueExA(k, value, nullptr, &type, reinterpret_cast<BYTE *>(buf), &size);
-  RegCloseKey(k);
+  LONG rc = RegQueryValueExA(k.get(), value, nullptr, &type, reinterpret_cast<BYTE *>(buf), &size);
+  k.Close();
   if (rc != ERROR_SUCCESS || type != REG_SZ) return false;
   buf[size] = 0;
   text = buf;
@@ -79,13 +101,13 @@ bool ReadValue(HKEY root, const std::string &path, const char *value, REGSAM vie
 
 // Prints every value of a key; false when the key does not exist.
 bool ShowKey(HKEY root, const char *rootName, const std::string &path, REGSAM view) {
-  HKEY k;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &k) != ERROR_SUCCESS) return false;
+  Key k;
+  if (k.Open(root, path, KEY_READ | view) != ERROR_SUCCESS) return false;
   printf("   %s\\%s (%s)\n", rootName, path.c_str(), ViewName(view));
   for (DWORD i = 0;; ++i) {
     char name[256], data[1024];
     DWORD nameLen = sizeof name, dataLen = sizeof data - 1, type = 0;
-    if (RegEnumValueA(k, i, name, &nameLen, nullptr, &type, reinterpret_cast<BYTE *>(data), &dataLen) !=
+    if (RegEnumValueA(k.get(), i, name, &nameLen, nullptr, &type, reinterpret_cast<BYTE *>(data), &dataLen) !=
         ERROR_SUCCESS)
       break;
     data[dataLen] = 0;
@@ -94,7 +116,6 @@ bool ShowKey(HKEY root, const char *rootName, const std::string &path, REGSAM vi
     else
       printf("      %-12s (type %lu, %lu bytes)\n", name, type, dataLen);
   }
-  RegCloseKey(k);
   return true;
 }
 
@@ -273,22 +294,20 @@ void RegisterDriver(const Options &o) {
     return;
   }
   for (REGSAM view : kViews) {
-    HKEY k;
+    Key k;
     std::string path = kDriversPath + "\\" + o.driver;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &k,
-                        nullptr) != ERROR_SUCCESS) {
+    if (k.Create(HKEY_LOCAL_MACHINE, path, KEY_ALL_ACCESS | view) != ERROR_SUCCESS) {
       Fail(std::string("cannot create the driver key in the ") + ViewName(view));
       continue;
     }
-    RegSetValueExA(k, "Driver", 0, REG_SZ, reinterpret_cast<const BYTE *>(dll), static_cast<DWORD>(strlen(dll) + 1));
-    RegSetValueExA(k, "Setup", 0, REG_SZ, reinterpret_cast<const BYTE *>(dll), static_cast<DWORD>(strlen(dll) + 1));
-    RegCloseKey(k);
+    RegSetValueExA(k.get(), "Driver", 0, REG_SZ, reinterpret_cast<const BYTE *>(dll),
+                   static_cast<DWORD>(strlen(dll) + 1));
+    RegSetValueExA(k.get(), "Setup", 0, REG_SZ, reinterpret_cast<const BYTE *>(dll),
+                   static_cast<DWORD>(strlen(dll) + 1));
     // The installer's list of drivers, as SQLInstallDriverEx keeps it.
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, (kDriversPath + "\\ODBC Drivers").c_str(), 0, nullptr, 0,
-                        KEY_ALL_ACCESS | view, nullptr, &k, nullptr) == ERROR_SUCCESS) {
-      RegSetValueExA(k, o.driver.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>("Installed"), 10);
-      RegCloseKey(k);
-    }
+    if (k.Create(HKEY_LOCAL_MACHINE, kDriversPath + "\\ODBC Drivers", KEY_ALL_ACCESS | view) == ERROR_SUCCESS)
+      RegSetValueExA(k.get(), o.driver.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>("Installed"), 10);
+    k.Close();
     ShowKey(HKEY_LOCAL_MACHINE, "HKLM", path, view);
   }
 }
@@ -524,10 +543,10 @@ void RemoveStep(const Options &o) {
   const size_t before = g_failures.size();
   for (const auto &r : roots)
     for (REGSAM view : kViews) {
-      HKEY k;
-      if (RegOpenKeyExA(r.key, path.c_str(), 0, KEY_READ | view, &k) != ERROR_SUCCESS) continue;
-      bool ours = RegQueryValueExA(k, "CTX", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-      RegCloseKey(k);
+      Key k;
+      if (k.Open(r.key, path, KEY_READ | view) != ERROR_SUCCESS) continue;
+      bool ours = RegQueryValueExA(k.get(), "CTX", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+      k.Close();
       if (ours || r.key == HKEY_CURRENT_USER) {
         Fail(std::string("the data source is still in ") + r.name + "\\" + path + " (" + ViewName(view) + ")");
         continue;
