@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/imports.h"
 #include "tests/common/proxy_util.h"
 
 // As a driver declares them; every argument is one 32-bit value.
@@ -29,29 +30,12 @@ using namespace proxytest;
 
 namespace {
 
-// What this program imports from KVDRM.dll, read from its own import
-// directory: name or "#ordinal" -> the address the loader bound.
+// What this program imports from KVDRM.dll: name or "#ordinal" -> the
+// address the loader bound.
 std::map<std::string, FARPROC> KvdrmImports() {
   std::map<std::string, FARPROC> out;
-  const BYTE *base = reinterpret_cast<const BYTE *>(GetModuleHandleA(nullptr));
-  const IMAGE_NT_HEADERS32 *nt =
-      reinterpret_cast<const IMAGE_NT_HEADERS32 *>(base + reinterpret_cast<const IMAGE_DOS_HEADER *>(base)->e_lfanew);
-  const IMAGE_DATA_DIRECTORY &dd = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  for (const IMAGE_IMPORT_DESCRIPTOR *d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR *>(base + dd.VirtualAddress);
-       d->Name; ++d) {
-    if (lstrcmpiA(reinterpret_cast<const char *>(base + d->Name), "KVDRM.dll")) continue;
-    const IMAGE_THUNK_DATA32 *lookup = reinterpret_cast<const IMAGE_THUNK_DATA32 *>(base + d->OriginalFirstThunk);
-    const IMAGE_THUNK_DATA32 *bound = reinterpret_cast<const IMAGE_THUNK_DATA32 *>(base + d->FirstThunk);
-    for (; lookup->u1.AddressOfData; ++lookup, ++bound) {
-      std::string key;
-      if (IMAGE_SNAP_BY_ORDINAL32(lookup->u1.Ordinal))
-        key = "#" + std::to_string(IMAGE_ORDINAL32(lookup->u1.Ordinal));
-      else
-        key = reinterpret_cast<const char *>(
-            reinterpret_cast<const IMAGE_IMPORT_BY_NAME *>(base + lookup->u1.AddressOfData)->Name);
-      out[key] = reinterpret_cast<FARPROC>(bound->u1.Function);
-    }
-  }
+  for (const ImportCell &c : ImportCells(GetModuleHandleA(nullptr)))
+    if (!lstrcmpiA(c.dll.c_str(), "KVDRM.dll")) out[c.function] = reinterpret_cast<FARPROC>(*c.cell);
   return out;
 }
 
