@@ -33,37 +33,20 @@ struct UnmanagedWindows {
   ~UnmanagedWindows() { RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str()); }
 } g_unmanaged;
 
-constexpr UINT kSync1 = WM_APP + 1, kSync2 = WM_APP + 2, kFocusHost = WM_APP + 3, kQuit = WM_APP + 4,
-               kRun = WM_APP + 5;
+constexpr UINT kSync1 = WM_APP + 1, kSync2 = WM_APP + 2, kRun = WM_APP + 3;
 HANDLE g_synced = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 std::atomic<int> g_hostKeyDowns{0};
 int g_lastQuit = -1;
 
 LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    // Posting once more puts the second marker behind whatever the
-    // messages before the first one posted while they were handled.
-    case kSync1:
-      PostMessageA(window, kSync2, 0, 0);
-      return 0;
-    case kSync2:
-      SetEvent(g_synced);
-      return 0;
-    case kFocusHost:
-      SetFocus(window);
-      return 0;
-    case kRun:
-      (*reinterpret_cast<const std::function<void()> *>(lParam))();
-      return 0;
-    case kQuit:
-      PostQuitMessage(static_cast<int>(wParam));
-      return 0;
-    case WM_KEYDOWN:
-      ++g_hostKeyDowns;
-      return 0;
-    default:
-      return DefWindowProcA(window, message, wParam, lParam);
-  }
+  // Posting once more puts the second marker behind whatever the messages
+  // before the first one posted while they were handled.
+  if (message == kSync1) PostMessageA(window, kSync2, 0, 0);
+  else if (message == kSync2) SetEvent(g_synced);
+  else if (message == kRun) (*reinterpret_cast<const std::function<void()> *>(lParam))();
+  else if (message == WM_KEYDOWN) ++g_hostKeyDowns;
+  else return DefWindowProcA(window, message, wParam, lParam);
+  return 0;
 }
 
 HWND CreateHost() {
@@ -81,19 +64,15 @@ HWND CreateHost() {
                          nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
 }
 
-typedef BOOL(__stdcall *ConfigDsnFn)(HWND, UINT, LPCSTR, LPCSTR);
-
 struct Found {
-  DWORD thread;
   const char *caption;
   int childId;
-  HWND except;
   HWND result;
 };
 
 BOOL CALLBACK FindOne(HWND window, LPARAM data) {
   Found *f = reinterpret_cast<Found *>(data);
-  if (window == f->except || !IsWindowVisible(window) || ClassOf(window) != "#32770") return TRUE;
+  if (!IsWindowVisible(window) || ClassOf(window) != "#32770") return TRUE;
   if (f->caption && Text(window) != f->caption) return TRUE;
   if (f->childId && !GetDlgItem(window, f->childId)) return TRUE;
   f->result = window;
@@ -111,18 +90,22 @@ BOOL CALLBACK CloseOne(HWND window, LPARAM) {
   return TRUE;
 }
 
+}  // namespace
+
 std::string WindowsPath(std::string p) {
   for (char &c : p)
     if (c == '/') c = '\\';
   return "Z:" + p;
 }
 
-}  // namespace
-
 const std::string &Driver() {
   static std::string name = testlib::UniqueName("driver");
   static testlib::ScopedKey key(HKEY_LOCAL_MACHINE, "Software\\ODBC\\ODBCINST.INI\\" + name);
   return name;
+}
+
+ConfigDsnFn ConfigDsn() {
+  return reinterpret_cast<ConfigDsnFn>(reinterpret_cast<void *>(testlib::KvdrmProc("ConfigDSN")));
 }
 
 HWND Ui::Focus() const {
@@ -141,16 +124,10 @@ void Ui::Sync() const {
     ADD_FAILURE() << "the dialog's thread did not answer";
 }
 
-void Ui::FocusHost() const {
-  PostMessageA(host, kFocusHost, 0, 0);
-  Sync();
-}
-
 void Ui::OnUiThread(const std::function<void()> &work) const {
   SendMessageA(host, kRun, 0, reinterpret_cast<LPARAM>(&work));
 }
 
-void Ui::HostQuits(int code) const { PostMessageA(host, kQuit, static_cast<WPARAM>(code), 0); }
 
 int HostKeyDowns() { return g_hostKeyDowns; }
 int LastQuitCode() { return g_lastQuit; }
@@ -187,6 +164,12 @@ void Ui::Clear(int id) const {
   Sync();
 }
 
+void Ui::Type(int id, const std::string &text) const {
+  FocusOn(id);
+  Clear(id);
+  Chars(text);
+}
+
 void Ui::Click(HWND button) const {
   PostMessageA(button, BM_CLICK, 0, 0);
   Sync();
@@ -214,16 +197,9 @@ std::string ClassOf(HWND window) {
   return buffer;
 }
 
-RECT RectIn(HWND window, HWND parent) {
-  RECT r;
-  GetWindowRect(window, &r);
-  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT *>(&r), 2);
-  return r;
-}
-
-HWND WaitDialog(DWORD uiThread, const char *caption, int childId, DWORD ms, HWND except) {
+HWND WaitDialog(DWORD uiThread, const char *caption, int childId, DWORD ms) {
   for (DWORD waited = 0;; waited += 25) {
-    Found f = {uiThread, caption, childId, except, nullptr};
+    Found f = {caption, childId, nullptr};
     EnumThreadWindows(uiThread, FindOne, reinterpret_cast<LPARAM>(&f));
     if (f.result || waited >= ms) return f.result;
     Sleep(25);
@@ -244,34 +220,23 @@ bool DialogTestsSkipped() {
   return s && *s && strcmp(s, "0") != 0;
 }
 
-namespace {
-struct BoxParts {
-  HWND icon = nullptr;
-  std::vector<int> buttons;  // identifiers of the visible buttons
-};
-BOOL CALLBACK ReadBoxPart(HWND child, LPARAM data) {
-  BoxParts *p = reinterpret_cast<BoxParts *>(data);
-  if (!IsWindowVisible(child)) return TRUE;
-  std::string cls = ClassOf(child);
-  if (lstrcmpiA(cls.c_str(), "Button") == 0) p->buttons.push_back(GetDlgCtrlID(child));
-  if (lstrcmpiA(cls.c_str(), "Static") == 0 && (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
-    p->icon = child;
-  return TRUE;
-}
-}  // namespace
-
 std::string AnswerMessageBox(const Ui &ui, const char *screenshot) {
   HWND box = WaitMessageBox(ui.uiThread);
   if (!box) return "<no message box>";
   std::string text = Text(GetDlgItem(box, 0xFFFF));
-  BoxParts parts;
-  EnumChildWindows(box, ReadBoxPart, reinterpret_cast<LPARAM>(&parts));
-  EXPECT_EQ(std::vector<int>{IDOK}, parts.buttons) << "buttons of the message box \"" << text << "\"";
+  std::vector<int> buttons;  // identifiers of the visible buttons
+  HWND icon = nullptr;
+  for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    if (!IsWindowVisible(c)) continue;
+    if (lstrcmpiA(ClassOf(c).c_str(), "Button") == 0) buttons.push_back(GetDlgCtrlID(c));
+    if (lstrcmpiA(ClassOf(c).c_str(), "Static") == 0 && (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) icon = c;
+  }
+  EXPECT_EQ(std::vector<int>{IDOK}, buttons) << "buttons of the message box \"" << text << "\"";
   // The system's icons are shared: the box shows the very handle that
   // LoadIcon gives this process.
   const HICON exclamation = LoadIconA(nullptr, IDI_EXCLAMATION);
   DWORD_PTR shown = 0;
-  if (parts.icon) SendMessageTimeoutA(parts.icon, STM_GETICON, 0, 0, SMTO_NORMAL, 5000, &shown);
+  if (icon) SendMessageTimeoutA(icon, STM_GETICON, 0, 0, SMTO_NORMAL, 5000, &shown);
   EXPECT_EQ(exclamation, reinterpret_cast<HICON>(shown))
       << "icon of the message box \"" << text << "\" (IDI_HAND is " << LoadIconA(nullptr, IDI_HAND) << ")";
   if (screenshot) {
@@ -295,12 +260,7 @@ bool WriteScreenBitmap(const std::string &path) {
   HGDIOBJ old = SelectObject(memory, bitmap);
   BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY);
   SelectObject(memory, old);
-  BITMAPINFOHEADER info = {};
-  info.biSize = sizeof info;
-  info.biWidth = w;
-  info.biHeight = h;
-  info.biPlanes = 1;
-  info.biBitCount = 24;
+  BITMAPINFOHEADER info = {sizeof info, w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
   DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u, bytes = stride * static_cast<DWORD>(h);
   std::string bits(bytes, '\0');
   bool ok = GetDIBits(memory, bitmap, 0, h, &bits[0], reinterpret_cast<BITMAPINFO *>(&info), DIB_RGB_COLORS) == h;
@@ -340,7 +300,7 @@ void Screenshot(const char *what, HWND shown) {
 
 BOOL RunDialog(WORD request, const std::string &attributes, const std::function<void(Ui &)> &script,
                bool *sawDialog) {
-  auto configDsn = reinterpret_cast<ConfigDsnFn>(reinterpret_cast<void *>(testlib::KvdrmProc("ConfigDSN")));
+  ConfigDsnFn configDsn = ConfigDsn();
   if (!configDsn) {
     ADD_FAILURE() << "KVDRM.dll has no ConfigDSN";
     return FALSE;
@@ -403,12 +363,8 @@ bool Registered(const std::string &name) {
 bool Stored(const std::string &name) { return testlib::KeyExists(HKEY_CURRENT_USER, testlib::DataSourcePath(name)); }
 
 std::string StoredValue(const std::string &name, const char *value) {
-  char buffer[512] = {};
-  DWORD size = sizeof buffer;
-  if (RegGetValueA(HKEY_CURRENT_USER, testlib::DataSourcePath(name).c_str(), value, RRF_RT_REG_SZ, nullptr, buffer,
-                   &size) != ERROR_SUCCESS)
-    return "<missing>";
-  return buffer;
+  testlib::Value v = testlib::ReadValue(HKEY_CURRENT_USER, testlib::DataSourcePath(name), value);
+  return v.present && v.type == REG_SZ ? v.data.c_str() : "<missing>";
 }
 
 DataSource::DataSource(const std::string &name, bool create) : name_(name) {

@@ -19,6 +19,16 @@ bool DialogTestsSkipped();
       FAIL() << "no X display (DISPLAY is unset); KVDRM_SKIP_DIALOG_TESTS=1 skips the dialog tests"; \
   } while (0)
 
+// The dialog's controls, requests and messages as its users know them.
+constexpr int kName = 17, kDescription = 18, kDirectory = 19, kControlFile = 20;
+constexpr int kBrowseDirectory = 101, kBrowseControlFile = 102;
+constexpr WORD kAdd = 1, kConfigure = 2;
+constexpr BOOL kTrue = -1;  // ConfigDSN answers TRUE with all bits set
+constexpr char kDuplicateText[] = "Data source name already exists.";
+constexpr char kInvalidText[] =
+    "Invalid data source name. The first character must be a letter and it may not contain any of the "
+    "following characters: [ ] { } ( ) ? * = ! @ , ; \\";
+
 // One ConfigDSN call seen from the driving thread.
 struct Ui {
   DWORD uiThread = 0;  // the thread inside ConfigDSN
@@ -40,27 +50,38 @@ struct Ui {
   void SysChar(char letter) const;                 // Alt + letter
   void FocusOn(int id) const;                      // moves the focus as the dialog manager does
   void Clear(int id) const;                        // select all, Backspace
+  void Type(int id, const std::string &text) const;  // focus, clear, type
   void Click(int id) const { Click(Item(id)); }
   void Click(HWND button) const;
+  // Types `name` into the name field and presses OK.
+  void OkWithName(const std::string &name) const {
+    Type(kName, name);
+    Click(IDOK);
+  }
   bool Open() const { return IsWindow(dialog) != FALSE; }
-  // The host window takes the focus (from its own thread, as a click would).
-  void FocusHost() const;
-  // The host application posts a quit message with this code.
-  void HostQuits(int code) const;
   // Runs `work` on the UI thread, from the host window's procedure (so
   // inside whatever message loop runs there), and waits for it.
   void OnUiThread(const std::function<void()> &work) const;
+  // The host window takes the focus (from its own thread, as a click would).
+  void FocusHost() const {
+    OnUiThread([this] { SetFocus(host); });
+    Sync();
+  }
+  // The host application posts a quit message with this code.
+  void HostQuits(int code) const {
+    OnUiThread([code] { PostQuitMessage(code); });
+  }
   // Waits until the dialog has been destroyed.
   bool WaitClosed(DWORD ms = 5000) const;
 };
 
 std::string Text(HWND window);
 std::string ClassOf(HWND window);
-RECT RectIn(HWND window, HWND parent);  // window rectangle in parent's client coordinates
+std::string WindowsPath(std::string unixPath);  // "Z:" and backslashes
 
 // A top-level "#32770" window of the UI thread with this caption that holds
-// a child of identifier `childId`, other than `except`; waits up to `ms`.
-HWND WaitDialog(DWORD uiThread, const char *caption, int childId, DWORD ms = 5000, HWND except = nullptr);
+// a child of identifier `childId`; waits up to `ms`.
+HWND WaitDialog(DWORD uiThread, const char *caption, int childId, DWORD ms = 5000);
 // The "Error" message box of the UI thread, or null after `ms`.
 HWND WaitMessageBox(DWORD uiThread, DWORD ms = 5000);
 // Answers the "Error" message box of the UI thread with OK once it has
@@ -81,6 +102,9 @@ void Screenshot(const char *what, HWND shown);
 // The driver description the tests pass to ConfigDSN: a driver this
 // program registers (HKLM, 32-bit view) for its run and removes at exit.
 const std::string &Driver();
+// ConfigDSN of KVDRM.dll.
+typedef BOOL(__stdcall *ConfigDsnFn)(HWND, UINT, LPCSTR, LPCSTR);
+ConfigDsnFn ConfigDsn();
 
 // ConfigDSN(host, request, Driver(), attributes) on this thread while
 // `script` runs on a second one. Whatever the script leaves open is closed
@@ -88,13 +112,12 @@ const std::string &Driver();
 // failing test still ends; a ConfigDSN that does not return then stops the
 // program. Returns ConfigDSN's result. `sawDialog` tells whether the
 // dialog appeared.
+BOOL RunDialog(WORD request, const std::string &attributes, const std::function<void(Ui &)> &script,
+               bool *sawDialog = nullptr);
 // Key-down messages the host window received, and the code of the quit
 // message left in the queue after the last RunDialog (-1 for none).
 int HostKeyDowns();
 int LastQuitCode();
-
-BOOL RunDialog(WORD request, const std::string &attributes, const std::function<void(Ui &)> &script,
-               bool *sawDialog = nullptr);
 
 // A registry data source for tests: its profile section holds the values
 // given; the destructor removes the key in every root and view, and the
@@ -113,7 +136,7 @@ class DataSource {
 
 // True when "ODBC Data Sources" holds the name (HKCU or HKLM, any view).
 bool Registered(const std::string &name);
-// Value of the data source key under HKCU, or nullptr-like "<missing>".
+// Value of the data source key under HKCU, or "<missing>".
 std::string StoredValue(const std::string &name, const char *value);
 bool Stored(const std::string &name);
 
