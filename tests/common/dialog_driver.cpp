@@ -137,8 +137,7 @@ void Ui::Key(WPARAM vk) const {
   if (!target) target = dialog;
   LPARAM lParam = 1 | (static_cast<LPARAM>(MapVirtualKeyA(static_cast<UINT>(vk), 0)) << 16);
   PostMessageA(target, WM_KEYDOWN, vk, lParam);
-  PostMessageA(target, WM_KEYUP, vk, lParam | 0xC0000000);
-  Sync();
+  Post(target, WM_KEYUP, vk, lParam | 0xC0000000);
 }
 
 void Ui::Chars(const std::string &text) const {
@@ -147,21 +146,15 @@ void Ui::Chars(const std::string &text) const {
   Sync();
 }
 
-void Ui::SysChar(char letter) const {
-  PostMessageA(Focus(), WM_SYSCHAR, static_cast<unsigned char>(letter), 0x20000001);
-  Sync();
-}
-
-void Ui::FocusOn(int id) const {
-  PostMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE);
+void Ui::Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) const {
+  PostMessageA(window, message, wParam, lParam);
   Sync();
 }
 
 void Ui::Clear(int id) const {
   DWORD_PTR r;
   SendMessageTimeoutA(Item(id), EM_SETSEL, 0, -1, SMTO_NORMAL, 5000, &r);
-  PostMessageA(Item(id), WM_CHAR, VK_BACK, 1);
-  Sync();
+  Post(Item(id), WM_CHAR, VK_BACK, 1);
 }
 
 void Ui::Type(int id, const std::string &text) const {
@@ -170,17 +163,9 @@ void Ui::Type(int id, const std::string &text) const {
   Chars(text);
 }
 
-void Ui::Click(HWND button) const {
-  PostMessageA(button, BM_CLICK, 0, 0);
-  Sync();
-}
-
 bool Ui::WaitClosed(DWORD ms) const {
-  for (DWORD waited = 0; IsWindow(dialog); waited += 20) {
-    if (waited >= ms) return false;
-    Sleep(20);
-  }
-  return true;
+  for (DWORD waited = 0; IsWindow(dialog) && waited < ms; waited += 20) Sleep(20);
+  return !IsWindow(dialog);
 }
 
 std::string Text(HWND window) {
@@ -205,10 +190,6 @@ HWND WaitDialog(DWORD uiThread, const char *caption, int childId, DWORD ms) {
     Sleep(25);
   }
 }
-
-HWND WaitMessageBox(DWORD uiThread, DWORD ms) { return WaitDialog(uiThread, "Error", 0xFFFF, ms); }
-
-HWND WaitOpenDialog(DWORD uiThread, DWORD ms) { return WaitDialog(uiThread, nullptr, 0x47C, ms); }
 
 bool HasDisplay() {
   const char *d = getenv("DISPLAY");
@@ -268,10 +249,8 @@ bool WriteScreenBitmap(const std::string &path) {
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
   if (!ok) return false;
-  BITMAPFILEHEADER file = {};
-  file.bfType = 0x4D42;  // "BM"
-  file.bfOffBits = sizeof file + sizeof info;
-  file.bfSize = file.bfOffBits + bytes;
+  const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof info;
+  BITMAPFILEHEADER file = {0x4D42 /* "BM" */, offset + bytes, 0, 0, offset};
   HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (f == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;

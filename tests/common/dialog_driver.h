@@ -47,12 +47,13 @@ struct Ui {
   // A key pressed on the focused control (through the dialog's loop).
   void Key(WPARAM vk) const;
   void Chars(const std::string &text) const;       // typed into the focused control
-  void SysChar(char letter) const;                 // Alt + letter
-  void FocusOn(int id) const;                      // moves the focus as the dialog manager does
+  void SysChar(char letter) const { Post(Focus(), WM_SYSCHAR, static_cast<unsigned char>(letter), 0x20000001); }
+  // Moves the focus as the dialog manager does.
+  void FocusOn(int id) const { Post(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE); }
   void Clear(int id) const;                        // select all, Backspace
   void Type(int id, const std::string &text) const;  // focus, clear, type
   void Click(int id) const { Click(Item(id)); }
-  void Click(HWND button) const;
+  void Click(HWND button) const { Post(button, BM_CLICK, 0, 0); }
   // Types `name` into the name field and presses OK.
   void OkWithName(const std::string &name) const {
     Type(kName, name);
@@ -73,6 +74,8 @@ struct Ui {
   }
   // Waits until the dialog has been destroyed.
   bool WaitClosed(DWORD ms = 5000) const;
+  // Posts the message and waits until it has been handled (Sync).
+  void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) const;
 };
 
 std::string Text(HWND window);
@@ -83,7 +86,7 @@ std::string WindowsPath(std::string unixPath);  // "Z:" and backslashes
 // a child of identifier `childId`; waits up to `ms`.
 HWND WaitDialog(DWORD uiThread, const char *caption, int childId, DWORD ms = 5000);
 // The "Error" message box of the UI thread, or null after `ms`.
-HWND WaitMessageBox(DWORD uiThread, DWORD ms = 5000);
+inline HWND WaitMessageBox(DWORD uiThread, DWORD ms = 5000) { return WaitDialog(uiThread, "Error", 0xFFFF, ms); }
 // Answers the "Error" message box of the UI thread with OK once it has
 // checked that the box is the setup dialog's kind: an OK button alone and
 // the exclamation icon (a failed check is a test failure). Takes a
@@ -92,7 +95,7 @@ HWND WaitMessageBox(DWORD uiThread, DWORD ms = 5000);
 // been handled.
 std::string AnswerMessageBox(const Ui &ui, const char *screenshot = nullptr);
 // The Open dialog the setup dialog started (file name in 0x47C), or null.
-HWND WaitOpenDialog(DWORD uiThread, DWORD ms = 5000);
+inline HWND WaitOpenDialog(DWORD uiThread, DWORD ms = 5000) { return WaitDialog(uiThread, nullptr, 0x47C, ms); }
 
 // Asks the test run's screenshot helper for a PNG of the screen named
 // `what`, after `shown` (the newest window) has been painted; waits

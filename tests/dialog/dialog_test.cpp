@@ -27,18 +27,6 @@ std::string AddList(const std::string &name = UniqueName("dlg")) {
 
 // ---------------------------------------------------------------- construction
 
-SIZE Measure(const char *text) {
-  HFONT font = CreateFontA(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, FF_SWISS, "MS Sans Serif");
-  HDC dc = GetDC(nullptr);
-  HGDIOBJ old = SelectObject(dc, font);
-  RECT r = {0, 0, 1000, 0};
-  DrawTextA(dc, text, -1, &r, DT_CALCRECT);
-  SelectObject(dc, old);
-  ReleaseDC(nullptr, dc);
-  DeleteObject(font);
-  return {r.right, r.bottom};
-}
-
 TEST(Construction, WindowAndThirteenControlsInOrder) {
   NEED_DISPLAY();
   const std::string name = UniqueName("ctl");
@@ -90,6 +78,8 @@ TEST(Construction, WindowAndThirteenControlsInOrder) {
     EXPECT_EQ(DEFAULT_CHARSET, lf.lfCharSet);
     EXPECT_EQ(FF_SWISS | DEFAULT_PITCH, lf.lfPitchAndFamily);
     EXPECT_STREQ("MS Sans Serif", lf.lfFaceName);
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
     for (size_t i = 0; i < children.size(); ++i) {
       const auto &e = expected[i];
       HWND c = children[i];
@@ -106,32 +96,62 @@ TEST(Construction, WindowAndThirteenControlsInOrder) {
       RECT r;
       GetWindowRect(c, &r);
       MapWindowPoints(nullptr, ui.dialog, reinterpret_cast<POINT *>(&r), 2);
-      SIZE size = e.w < 0 ? Measure(e.text) : SIZE{e.w, e.h};
+      RECT size = {0, 0, e.w, e.h};
       if (e.w < 0) {
-        EXPECT_GT(size.cx, 20);
+        size.right = 1000;
+        DrawTextA(dc, e.text, -1, &size, DT_CALCRECT);
+        EXPECT_GT(size.right, 20);
       }
-      EXPECT_EQ((std::vector<LONG>{e.x, e.y, size.cx, size.cy}),
+      EXPECT_EQ((std::vector<LONG>{e.x, e.y, size.right, size.bottom}),
                 (std::vector<LONG>{r.left, r.top, r.right - r.left, r.bottom - r.top}));
     }
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
   });
 }
 
-TEST(Construction, TypingStopsAtTheLimitsWhileLongerTextsShowWhole) {
+// Texts longer than a field's limit show whole when they come from the
+// attribute list; typing stops at the limit. OK needs a name, a data
+// directory and a control file; the description may be empty.
+TEST(Fields, TypingLimitsAndTheOkRule) {
   NEED_DISPLAY();
   const struct {
     const char *attribute;
     int id;
     size_t limit;
-  } fields[] = {{"DSN=", kName, 32}, {"Description=", kDescription, 80}, {"DBQ=C:\\", kDirectory, 64},
-                {"CTX=C:\\", kControlFile, 64}};
+    bool required;
+  } fields[] = {{"DSN=", kName, 32, true}, {"Description=", kDescription, 80, false},
+                {"DBQ=C:\\", kDirectory, 64, true}, {"CTX=C:\\", kControlFile, 64, true}};
   std::vector<std::string> list;
   for (const auto &f : fields) list.push_back(f.attribute + std::string(f.limit + 5, 'n'));
   RunDialog(kAdd, AttributeList(list), [&](Ui &ui) {
+    HWND ok = ui.Item(IDOK);
+    EXPECT_TRUE(IsWindowEnabled(ok));
     for (size_t i = 0; i < list.size(); ++i) {
-      EXPECT_EQ(list[i].substr(list[i].find('=') + 1), Text(ui.Item(fields[i].id)));
-      ui.Type(fields[i].id, std::string(120, 'x'));
-      EXPECT_EQ(std::string(fields[i].limit, 'x'), Text(ui.Item(fields[i].id))) << "field " << fields[i].id;
+      const auto &f = fields[i];
+      SCOPED_TRACE("field " + std::to_string(f.id));
+      EXPECT_EQ(list[i].substr(list[i].find('=') + 1), Text(ui.Item(f.id)));
+      ui.Type(f.id, "");
+      EXPECT_EQ(!f.required, IsWindowEnabled(ok) != FALSE) << "emptied";
+      ui.Chars(std::string(120, 'x'));
+      EXPECT_EQ(std::string(f.limit, 'x'), Text(ui.Item(f.id)));
+      EXPECT_TRUE(IsWindowEnabled(ok)) << "filled again";
     }
+  });
+}
+
+// An add without attributes shows the defaults and no name, so OK starts
+// disabled.
+TEST(Fields, AnAddWithoutAttributesShowsTheDefaults) {
+  NEED_DISPLAY();
+  RunDialog(kAdd, AttributeList({}), [&](Ui &ui) {
+    EXPECT_EQ("", Text(ui.Item(kName)));
+    EXPECT_EQ("Kolvar Muster Firmendaten", Text(ui.Item(kDescription)));
+    EXPECT_EQ("C:\\KOLVAR\\MUSTER", Text(ui.Item(kDirectory)));
+    EXPECT_EQ("C:\\KOLVAR\\KOLVARD.CTX", Text(ui.Item(kControlFile)));
+    EXPECT_FALSE(IsWindowEnabled(ui.Item(IDOK)));
+    ui.Type(kName, "n");
+    EXPECT_TRUE(IsWindowEnabled(ui.Item(IDOK)));
   });
 }
 
@@ -141,8 +161,9 @@ constexpr WPARAM Alt(char letter) { return 0x10000 | static_cast<unsigned char>(
 
 // Tab goes in creation order, Alt + a label's letter to its field, Up and
 // Down between the fields, OK and Cancel over the Browse buttons, and Enter
-// in a field to the next one, never pressing a button.
-TEST(Keyboard, FocusMoves) {
+// in a field to the next one, never pressing a button. A field left shows
+// its text from the start again.
+TEST(Keyboard, FocusMovesAndALeftFieldShowsItsStart) {
   NEED_DISPLAY();
   const struct {
     int from;  // 0: where the row before left it
@@ -162,7 +183,10 @@ TEST(Keyboard, FocusMoves) {
       {kControlFile, VK_RETURN, IDOK},
   };
   DataSource cleanup(UniqueName("keys"), false);
-  RunDialog(kAdd, AddList(cleanup.name()), [&](Ui &ui) {
+  const std::string description(78, 'w');  // wider than its field
+  const std::string list =
+      AttributeList({"DSN=" + cleanup.name(), "Description=" + description, "DBQ=C:\\D", "CTX=C:\\D\\M.CTX"});
+  RunDialog(kAdd, list, [&](Ui &ui) {
     EXPECT_EQ(kName, ui.FocusId()) << "initial focus";
     for (const auto &m : moves) {
       if (m.from) ui.FocusOn(m.from);
@@ -173,6 +197,20 @@ TEST(Keyboard, FocusMoves) {
     EXPECT_TRUE(ui.Open());
     EXPECT_EQ(nullptr, WaitMessageBox(ui.uiThread, 0));
     EXPECT_EQ(nullptr, WaitOpenDialog(ui.uiThread, 0));
+    HWND field = ui.Item(kDescription);
+    DWORD start = 0, end = 0;
+    ui.FocusOn(kDescription);
+    ui.Key(VK_END);
+    SendMessageA(field, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(description.size(), end);
+    EXPECT_LT(static_cast<short>(LOWORD(SendMessageA(field, EM_POSFROMCHAR, 0, 0))), 0) << "not scrolled";
+    ui.Key(VK_TAB);
+    SendMessageA(field, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(0u, start);
+    EXPECT_EQ(0u, end);
+    const short first = static_cast<short>(LOWORD(SendMessageA(field, EM_POSFROMCHAR, 0, 0)));
+    EXPECT_GE(first, 0);
+    EXPECT_LT(first, 8);
     // Without a name OK is disabled, so Enter in the last field reaches Cancel.
     ui.Clear(kName);
     ui.FocusOn(kControlFile);
@@ -192,14 +230,12 @@ TEST(Keyboard, FilterLeavesTheHostAloneAndNeverGoesRoundForEver) {
     // the dialog must not send the filter round for ever.
     ui.FocusHost();
     ASSERT_EQ(ui.host, ui.Focus());
-    PostMessageA(ui.Item(kName), WM_KEYDOWN, VK_DOWN, 1);
-    ui.Sync();
+    ui.Post(ui.Item(kName), WM_KEYDOWN, VK_DOWN, 1);
     EXPECT_TRUE(ui.Open());
     int before = HostKeyDowns();
     HWND focus = ui.Focus();
     PostMessageA(ui.host, WM_KEYDOWN, VK_DOWN, 1);
-    PostMessageA(ui.host, WM_KEYDOWN, VK_RETURN, 1);
-    ui.Sync();
+    ui.Post(ui.host, WM_KEYDOWN, VK_RETURN, 1);
     EXPECT_EQ(before + 2, HostKeyDowns());
     EXPECT_EQ(focus, ui.Focus());
     // Only the focused Browse button can hold the focus: it cannot move.
@@ -213,55 +249,6 @@ TEST(Keyboard, FilterLeavesTheHostAloneAndNeverGoesRoundForEver) {
     ui.Key(VK_UP);
     ui.Key(VK_DOWN);
     EXPECT_TRUE(ui.Open());
-  });
-}
-
-TEST(Keyboard, LeavingAFieldShowsItFromItsStart) {
-  NEED_DISPLAY();
-  const std::string description(78, 'w');
-  RunDialog(kAdd, AttributeList({"DSN=x", "Description=" + description}), [&](Ui &ui) {
-    HWND field = ui.Item(kDescription);
-    DWORD start = 0, end = 0;
-    ui.FocusOn(kDescription);
-    ui.Key(VK_END);
-    SendMessageA(field, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-    EXPECT_EQ(description.size(), end);
-    EXPECT_LT(static_cast<short>(LOWORD(SendMessageA(field, EM_POSFROMCHAR, 0, 0))), 0) << "not scrolled";
-    ui.Key(VK_TAB);
-    SendMessageA(field, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-    EXPECT_EQ(0u, start);
-    EXPECT_EQ(0u, end);
-    const short first = static_cast<short>(LOWORD(SendMessageA(field, EM_POSFROMCHAR, 0, 0)));
-    EXPECT_GE(first, 0);
-    EXPECT_LT(first, 8);
-  });
-}
-
-// ---------------------------------------------------------------- OK rule
-
-// OK needs a name, a data directory and a control file; the description may
-// be empty. An add without attributes shows the defaults and no name.
-TEST(OkRule, NameDirectoryAndControlFileAreRequired) {
-  NEED_DISPLAY();
-  RunDialog(kAdd, AttributeList({}), [&](Ui &ui) {
-    EXPECT_EQ("", Text(ui.Item(kName)));
-    EXPECT_EQ("Kolvar Muster Firmendaten", Text(ui.Item(kDescription)));
-    EXPECT_EQ("C:\\KOLVAR\\MUSTER", Text(ui.Item(kDirectory)));
-    EXPECT_EQ("C:\\KOLVAR\\KOLVARD.CTX", Text(ui.Item(kControlFile)));
-    HWND ok = ui.Item(IDOK);
-    EXPECT_FALSE(IsWindowEnabled(ok));
-    ui.Type(kName, "n");
-    EXPECT_TRUE(IsWindowEnabled(ok));
-    const struct {
-      int id;
-      bool required;
-    } fields[] = {{kName, true}, {kDescription, false}, {kDirectory, true}, {kControlFile, true}};
-    for (const auto &f : fields) {
-      ui.Type(f.id, "");
-      EXPECT_EQ(!f.required, IsWindowEnabled(ok) != FALSE) << "field " << f.id << " emptied";
-      ui.Chars("z");
-      EXPECT_TRUE(IsWindowEnabled(ok)) << "field " << f.id << " filled again";
-    }
   });
 }
 
