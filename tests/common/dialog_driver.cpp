@@ -291,11 +291,9 @@ BOOL RunDialog(WORD request, const std::string &attributes, const std::function<
   ui.returned = returned;
 
   std::thread driver([&] {
-    for (DWORD waited = 0; !ui.dialog && waited < 10000; waited += 25) {
-      if (WaitForSingleObject(returned, 0) == WAIT_OBJECT_0) break;
-      ui.dialog = WaitDialog(ui.uiThread, "Kolvar ODBC Setup", 17, 0);
-      if (!ui.dialog) Sleep(25);
-    }
+    for (DWORD waited = 0; !ui.dialog && waited < 10000 && WaitForSingleObject(returned, 0) == WAIT_TIMEOUT;
+         waited += 25, Sleep(25))
+      ui.dialog = WaitDialog(ui.uiThread, "Kolvar ODBC Setup", kName, 0);
     if (sawDialog) *sawDialog = ui.dialog != nullptr;
     else if (!ui.dialog) ADD_FAILURE() << "the setup dialog did not appear";
     if (ui.dialog) {
@@ -330,12 +328,8 @@ BOOL RunDialog(WORD request, const std::string &attributes, const std::function<
 
 bool Registered(const std::string &name) {
   for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
-    for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
-      kvdrm::RegKey k;
-      if (testlib::OpenKey(root, kvdrm::kDataSourceListKey, KEY_READ, k, view) == ERROR_SUCCESS &&
-          RegQueryValueExA(k.get(), name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
-        return true;
-    }
+    for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)})
+      if (testlib::ReadValue(root, kvdrm::kDataSourceListKey, name.c_str(), view).present) return true;
   return false;
 }
 

@@ -260,10 +260,11 @@ TEST(Keyboard, FilterLeavesTheHostAloneAndNeverGoesRoundForEver) {
 // field.
 TEST(Accept, OkRegistersTheNameAndStoresTheFieldsAsShown) {
   NEED_DISPLAY();
+  // The request, whether the name changes, and the values stored afterwards.
   const struct {
     WORD request;
     bool rename;
-    const char *description, *directory, *controlFile;  // as stored afterwards
+    const char *description, *directory, *controlFile;
   } rows[] = {
       {kConfigure, false, "Stored description", "C:\\STORED", "C:\\STORED\\STORED.CTX"},
       {kConfigure, true, "Stored description", "C:\\STORED", "C:\\STORED\\STORED.CTX"},
@@ -303,8 +304,9 @@ TEST(Accept, OkRegistersTheNameAndStoresTheFieldsAsShown) {
 TEST(Accept, RefusedOkKeepsTheDialogOpenAndCancelStoresNothing) {
   NEED_DISPLAY();
   enum Typed { kOwn, kOwnUpper, kOther, kInvalid };
+  // kConfigure: of A; kAdd: without a name.
   const struct {
-    WORD request;  // kConfigure: of A; kAdd: without a name
+    WORD request;
     Typed typed;
     const char *message, *screenshot;
   } rows[] = {
@@ -317,7 +319,7 @@ TEST(Accept, RefusedOkKeepsTheDialogOpenAndCancelStoresNothing) {
   for (const auto &row : rows) {
     DataSource a(UniqueName("a")), b(UniqueName("b")), invalid("[" + UniqueName("inv"), false);
     std::string upper = a.name();
-    for (char &c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    CharUpperA(&upper[0]);
     const std::string typed[] = {a.name(), upper, b.name(), invalid.name()};
     const std::string &name = typed[row.typed];
     SCOPED_TRACE(name);
@@ -366,13 +368,13 @@ TEST(Browse, OpenDialogStartsFromTheFieldAndFillsIt) {
   }
   ASSERT_GT(DataPath(kLongFolder "\\B.CTX").size(), 64u) << "a chosen path passes the typing limit";
   const struct {
-    const char *directory, *controlFile;  // the fields
+    // The fields; the button, pressed with Enter or clicked; where the Open
+    // dialog starts (folder null: not checked); what is typed into it (null:
+    // its Cancel); the field afterwards.
+    const char *directory, *controlFile;
     int button;
-    bool enter;  // pressed with Enter, not clicked
-    const char *folder, *file;  // where the Open dialog starts (folder null: not checked)
-    const char *chosen;  // typed into the Open dialog, null for its Cancel
-    const char *field;   // the field afterwards
-    const char *screenshot = nullptr;
+    bool enter;
+    const char *folder, *file, *chosen, *field, *screenshot = nullptr;
   } rows[] = {
       {"*DATA", "*DATA\\MAIN.CTX", kBrowseControlFile, false, "*DATA", "MAIN.CTX", "*" kLongFolder "\\B.CTX",
        "*" kLongFolder "\\B.CTX", "open-control-file"},
@@ -399,12 +401,8 @@ TEST(Browse, OpenDialogStartsFromTheFieldAndFillsIt) {
         AttributeList({"DSN=b", "DBQ=" + Path(row.directory), "CTX=" + Path(row.controlFile)});
     RunDialog(kAdd, list, [&](Ui &ui) {
       EXPECT_EQ(*row.directory != 0, IsWindowEnabled(ui.Item(IDOK)) != FALSE);
-      if (row.enter) {
-        ui.FocusOn(row.button);
-        ui.Key(VK_RETURN);
-      } else {
-        ui.Click(row.button);
-      }
+      if (row.enter) ui.FocusOn(row.button);
+      row.enter ? ui.Key(VK_RETURN) : ui.Click(row.button);
       HWND open = WaitOpenDialog(ui.uiThread);
       ASSERT_NE(nullptr, open);
       ui.Sync();

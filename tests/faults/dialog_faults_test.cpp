@@ -54,53 +54,44 @@ std::string SourceList(const std::string &name) {
   return AttributeList({"DSN=" + name, "Description=d", "DBQ=C:\\D", "CTX=C:\\D\\M.CTX"});
 }
 
-TEST_F(DialogFaults, ADuplicateIsFoundInTheProfileBeforeAnyValidation) {
-  DataSource a(UniqueName("a"), false);
-  const std::string other = UniqueName("other");
-  odbcdouble::SetProfile(state, other.c_str(), "CTX", "C:\\X.CTX");
-  RunDialog(kConfigure, SourceList(a.name()), [&](Ui &ui) {
-    odbcdouble::ClearLog(state);
-    ui.OkWithName(other);
-    EXPECT_EQ(kDuplicateText, AnswerMessageBox(ui));
-    EXPECT_TRUE(ui.Open());
-  });
-  std::vector<std::string> reads = Calls("SQLGetPrivateProfileString");
-  ASSERT_FALSE(reads.empty());
-  EXPECT_EQ(other + "|<null>||256|odbc.ini", reads.front());
-  EXPECT_TRUE(Calls("SQLValidDSN").empty());
-  EXPECT_TRUE(Calls("SQLWriteDSNToIni").empty());
-}
-
-// Names that would make the installer wipe its list ("ODBC Data Sources")
-// or its settings are refused before it is asked: storage could not store
-// them afterwards, and the list would already be gone. A '/' is an
-// ordinary character; a name the installer refuses never reaches
-// SQLWriteDSNToIni.
-TEST_F(DialogFaults, RefusedNamesAreNeverRegistered) {
-  const std::string slashed = "a/b-" + UniqueName("slash"), invalid = "[" + UniqueName("bad");
-  DataSource cleanSlashed(slashed, false), cleanInvalid(invalid, false);
+// A name typed before OK is checked in this order: a duplicate in the
+// installer's profile first, then the names that would make the installer
+// wipe its list ("ODBC Data Sources") or its settings, which storage could
+// not store afterwards, with the list already gone; then the installer's
+// SQLValidDSN. Only a name that passes all three reaches SQLWriteDSNToIni.
+// A '/' is an ordinary character.
+TEST_F(DialogFaults, TypedNamesAreCheckedInOrderBeforeRegistering) {
+  const std::string duplicate = UniqueName("dup"), slashed = "a/b-" + UniqueName("slash"),
+                    invalid = "[" + UniqueName("bad");
+  DataSource initial(UniqueName("init"), false), cleanSlashed(slashed, false), cleanInvalid(invalid, false);
+  // The message (null: accepted) and whether SQLValidDSN was asked.
   const struct {
     std::string name;
-    bool refused, askedInstaller;
-  } rows[] = {{"ODBC Data Sources", true, false}, {"odbc DATA sources", true, false},
-              {"ODBC File dsn", true, false},     {invalid, true, true},
-              {slashed, false, true}};
+    const char *message;
+    bool askedInstaller;
+  } rows[] = {{duplicate, kDuplicateText, false},       {"ODBC Data Sources", kInvalidText, false},
+              {"odbc DATA sources", kInvalidText, false}, {"ODBC File dsn", kInvalidText, false},
+              {invalid, kInvalidText, true},             {slashed, nullptr, true}};
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
     odbcdouble::Reset(state);
-    RunDialog(kAdd, SourceList(row.name), [&](Ui &ui) {
-      ui.Click(IDOK);
-      if (!row.refused) EXPECT_TRUE(ui.WaitClosed());
-      else EXPECT_EQ(kInvalidText, AnswerMessageBox(ui));
-      EXPECT_EQ(row.refused, ui.Open());
+    odbcdouble::SetProfile(state, duplicate.c_str(), "CTX", "C:\\X.CTX");
+    RunDialog(kAdd, SourceList(initial.name()), [&](Ui &ui) {
+      odbcdouble::ClearLog(state);
+      ui.OkWithName(row.name);
+      if (!row.message) EXPECT_TRUE(ui.WaitClosed());
+      else EXPECT_EQ(row.message, AnswerMessageBox(ui));
+      EXPECT_EQ(row.message != nullptr, ui.Open());
     });
+    std::vector<std::string> reads = Calls("SQLGetPrivateProfileString");
+    EXPECT_EQ(row.name + "|<null>||256|odbc.ini", reads.empty() ? "<none>" : reads.front()) << "the entry list";
     EXPECT_EQ(row.askedInstaller ? std::vector<std::string>{row.name} : std::vector<std::string>{},
               Calls("SQLValidDSN"));
-    EXPECT_EQ(row.refused ? std::vector<std::string>{} : std::vector<std::string>{row.name + "|" + Driver()},
+    EXPECT_EQ(row.message ? std::vector<std::string>{} : std::vector<std::string>{row.name + "|" + Driver()},
               Calls("SQLWriteDSNToIni"));
     // The list's own key exists whatever happens.
     if (row.askedInstaller) {
-      EXPECT_EQ(!row.refused, Stored(row.name));
+      EXPECT_EQ(!row.message, Stored(row.name));
     }
   }
 }
