@@ -69,9 +69,7 @@ struct Ui {
     Sync();
   }
   // The host application posts a quit message with this code.
-  void HostQuits(int code) const {
-    OnUiThread([code] { PostQuitMessage(code); });
-  }
+  void HostQuits(int code) const { OnUiThread([code] { PostQuitMessage(code); }); }
   // Waits until the dialog has been destroyed.
   bool WaitClosed(DWORD ms = 5000) const;
   // Posts the message and waits until it has been handled (Sync).
