@@ -50,33 +50,14 @@ LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 }
 
 HWND CreateHost() {
-  static ATOM atom = [] {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = HostProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "KvdrmDialogTestHost";
-    return RegisterClassA(&wc);
-  }();
+  static const WNDCLASSA wc = {0,       HostProc, 0,       0,       GetModuleHandleA(nullptr),
+                               nullptr, nullptr,  nullptr, nullptr, "KvdrmDialogTestHost"};
+  static const ATOM atom = RegisterClassA(&wc);
   (void)atom;
   // Visible, so that it can take the focus, but off the screen, so that
   // it stays out of the screenshots.
   return CreateWindowExA(WS_EX_TOOLWINDOW, "KvdrmDialogTestHost", "host", WS_POPUP | WS_VISIBLE, 3000, 3000, 60, 40,
                          nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-}
-
-struct Found {
-  const char *caption;
-  int childId;
-  HWND result;
-};
-
-BOOL CALLBACK FindOne(HWND window, LPARAM data) {
-  Found *f = reinterpret_cast<Found *>(data);
-  if (!IsWindowVisible(window) || ClassOf(window) != "#32770") return TRUE;
-  if (f->caption && Text(window) != f->caption) return TRUE;
-  if (f->childId && !GetDlgItem(window, f->childId)) return TRUE;
-  f->result = window;
-  return FALSE;
 }
 
 // Closes what a script left open, innermost first: message boxes, the
@@ -184,9 +165,9 @@ std::string ClassOf(HWND window) {
 
 HWND WaitDialog(DWORD uiThread, const char *caption, int childId, DWORD ms) {
   for (DWORD waited = 0;; waited += 25) {
-    Found f = {caption, childId, nullptr};
-    EnumThreadWindows(uiThread, FindOne, reinterpret_cast<LPARAM>(&f));
-    if (f.result || waited >= ms) return f.result;
+    for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", caption)) != nullptr;)
+      if (GetWindowThreadProcessId(w, nullptr) == uiThread && IsWindowVisible(w) && GetDlgItem(w, childId)) return w;
+    if (waited >= ms) return nullptr;
     Sleep(25);
   }
 }
