@@ -33,71 +33,31 @@ struct UnmanagedWindows {
   ~UnmanagedWindows() { RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str()); }
 } g_unmanaged;
 
-constexpr UINT kSync1 = WM_APP + 1, kSync2 = WM_APP + 2, kFocusHost = WM_APP + 3, kQuit = WM_APP + 4,
-               kRun = WM_APP + 5;
+constexpr UINT kSync1 = WM_APP + 1, kSync2 = WM_APP + 2, kRun = WM_APP + 3;
 HANDLE g_synced = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 std::atomic<int> g_hostKeyDowns{0};
 int g_lastQuit = -1;
 
 LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    // Posting once more puts the second marker behind whatever the
-    // messages before the first one posted while they were handled.
-    case kSync1:
-      PostMessageA(window, kSync2, 0, 0);
-      return 0;
-    case kSync2:
-      SetEvent(g_synced);
-      return 0;
-    case kFocusHost:
-      SetFocus(window);
-      return 0;
-    case kRun:
-      (*reinterpret_cast<const std::function<void()> *>(lParam))();
-      return 0;
-    case kQuit:
-      PostQuitMessage(static_cast<int>(wParam));
-      return 0;
-    case WM_KEYDOWN:
-      ++g_hostKeyDowns;
-      return 0;
-    default:
-      return DefWindowProcA(window, message, wParam, lParam);
-  }
+  // Posting once more puts the second marker behind whatever the messages
+  // before the first one posted while they were handled.
+  if (message == kSync1) PostMessageA(window, kSync2, 0, 0);
+  else if (message == kSync2) SetEvent(g_synced);
+  else if (message == kRun) (*reinterpret_cast<const std::function<void()> *>(lParam))();
+  else if (message == WM_KEYDOWN) ++g_hostKeyDowns;
+  else return DefWindowProcA(window, message, wParam, lParam);
+  return 0;
 }
 
 HWND CreateHost() {
-  static ATOM atom = [] {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = HostProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "KvdrmDialogTestHost";
-    return RegisterClassA(&wc);
-  }();
+  static const WNDCLASSA wc = {0,       HostProc, 0,       0,       GetModuleHandleA(nullptr),
+                               nullptr, nullptr,  nullptr, nullptr, "KvdrmDialogTestHost"};
+  static const ATOM atom = RegisterClassA(&wc);
   (void)atom;
   // Visible, so that it can take the focus, but off the screen, so that
   // it stays out of the screenshots.
   return CreateWindowExA(WS_EX_TOOLWINDOW, "KvdrmDialogTestHost", "host", WS_POPUP | WS_VISIBLE, 3000, 3000, 60, 40,
                          nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-}
-
-typedef BOOL(__stdcall *ConfigDsnFn)(HWND, UINT, LPCSTR, LPCSTR);
-
-struct Found {
-  DWORD thread;
-  const char *caption;
-  int childId;
-  HWND except;
-  HWND result;
-};
-
-BOOL CALLBACK FindOne(HWND window, LPARAM data) {
-  Found *f = reinterpret_cast<Found *>(data);
-  if (window == f->except || !IsWindowVisible(window) || ClassOf(window) != "#32770") return TRUE;
-  if (f->caption && Text(window) != f->caption) return TRUE;
-  if (f->childId && !GetDlgItem(window, f->childId)) return TRUE;
-  f->result = window;
-  return FALSE;
 }
 
 // Closes what a script left open, innermost first: message boxes, the
@@ -111,18 +71,22 @@ BOOL CALLBACK CloseOne(HWND window, LPARAM) {
   return TRUE;
 }
 
+}  // namespace
+
 std::string WindowsPath(std::string p) {
   for (char &c : p)
     if (c == '/') c = '\\';
   return "Z:" + p;
 }
 
-}  // namespace
-
 const std::string &Driver() {
   static std::string name = testlib::UniqueName("driver");
   static testlib::ScopedKey key(HKEY_LOCAL_MACHINE, "Software\\ODBC\\ODBCINST.INI\\" + name);
   return name;
+}
+
+ConfigDsnFn ConfigDsn() {
+  return reinterpret_cast<ConfigDsnFn>(reinterpret_cast<void *>(testlib::KvdrmProc("ConfigDSN")));
 }
 
 HWND Ui::Focus() const {
@@ -141,16 +105,10 @@ void Ui::Sync() const {
     ADD_FAILURE() << "the dialog's thread did not answer";
 }
 
-void Ui::FocusHost() const {
-  PostMessageA(host, kFocusHost, 0, 0);
-  Sync();
-}
-
 void Ui::OnUiThread(const std::function<void()> &work) const {
   SendMessageA(host, kRun, 0, reinterpret_cast<LPARAM>(&work));
 }
 
-void Ui::HostQuits(int code) const { PostMessageA(host, kQuit, static_cast<WPARAM>(code), 0); }
 
 int HostKeyDowns() { return g_hostKeyDowns; }
 int LastQuitCode() { return g_lastQuit; }
@@ -160,8 +118,7 @@ void Ui::Key(WPARAM vk) const {
   if (!target) target = dialog;
   LPARAM lParam = 1 | (static_cast<LPARAM>(MapVirtualKeyA(static_cast<UINT>(vk), 0)) << 16);
   PostMessageA(target, WM_KEYDOWN, vk, lParam);
-  PostMessageA(target, WM_KEYUP, vk, lParam | 0xC0000000);
-  Sync();
+  Post(target, WM_KEYUP, vk, lParam | 0xC0000000);
 }
 
 void Ui::Chars(const std::string &text) const {
@@ -170,34 +127,26 @@ void Ui::Chars(const std::string &text) const {
   Sync();
 }
 
-void Ui::SysChar(char letter) const {
-  PostMessageA(Focus(), WM_SYSCHAR, static_cast<unsigned char>(letter), 0x20000001);
-  Sync();
-}
-
-void Ui::FocusOn(int id) const {
-  PostMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE);
+void Ui::Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) const {
+  PostMessageA(window, message, wParam, lParam);
   Sync();
 }
 
 void Ui::Clear(int id) const {
   DWORD_PTR r;
   SendMessageTimeoutA(Item(id), EM_SETSEL, 0, -1, SMTO_NORMAL, 5000, &r);
-  PostMessageA(Item(id), WM_CHAR, VK_BACK, 1);
-  Sync();
+  Post(Item(id), WM_CHAR, VK_BACK, 1);
 }
 
-void Ui::Click(HWND button) const {
-  PostMessageA(button, BM_CLICK, 0, 0);
-  Sync();
+void Ui::Type(int id, const std::string &text) const {
+  FocusOn(id);
+  Clear(id);
+  Chars(text);
 }
 
 bool Ui::WaitClosed(DWORD ms) const {
-  for (DWORD waited = 0; IsWindow(dialog); waited += 20) {
-    if (waited >= ms) return false;
-    Sleep(20);
-  }
-  return true;
+  for (DWORD waited = 0; IsWindow(dialog) && waited < ms; waited += 20) Sleep(20);
+  return !IsWindow(dialog);
 }
 
 std::string Text(HWND window) {
@@ -214,25 +163,14 @@ std::string ClassOf(HWND window) {
   return buffer;
 }
 
-RECT RectIn(HWND window, HWND parent) {
-  RECT r;
-  GetWindowRect(window, &r);
-  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT *>(&r), 2);
-  return r;
-}
-
-HWND WaitDialog(DWORD uiThread, const char *caption, int childId, DWORD ms, HWND except) {
+HWND WaitDialog(DWORD uiThread, const char *caption, int childId, DWORD ms) {
   for (DWORD waited = 0;; waited += 25) {
-    Found f = {uiThread, caption, childId, except, nullptr};
-    EnumThreadWindows(uiThread, FindOne, reinterpret_cast<LPARAM>(&f));
-    if (f.result || waited >= ms) return f.result;
+    for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", caption)) != nullptr;)
+      if (GetWindowThreadProcessId(w, nullptr) == uiThread && IsWindowVisible(w) && GetDlgItem(w, childId)) return w;
+    if (waited >= ms) return nullptr;
     Sleep(25);
   }
 }
-
-HWND WaitMessageBox(DWORD uiThread, DWORD ms) { return WaitDialog(uiThread, "Error", 0xFFFF, ms); }
-
-HWND WaitOpenDialog(DWORD uiThread, DWORD ms) { return WaitDialog(uiThread, nullptr, 0x47C, ms); }
 
 bool HasDisplay() {
   const char *d = getenv("DISPLAY");
@@ -244,34 +182,23 @@ bool DialogTestsSkipped() {
   return s && *s && strcmp(s, "0") != 0;
 }
 
-namespace {
-struct BoxParts {
-  HWND icon = nullptr;
-  std::vector<int> buttons;  // identifiers of the visible buttons
-};
-BOOL CALLBACK ReadBoxPart(HWND child, LPARAM data) {
-  BoxParts *p = reinterpret_cast<BoxParts *>(data);
-  if (!IsWindowVisible(child)) return TRUE;
-  std::string cls = ClassOf(child);
-  if (lstrcmpiA(cls.c_str(), "Button") == 0) p->buttons.push_back(GetDlgCtrlID(child));
-  if (lstrcmpiA(cls.c_str(), "Static") == 0 && (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
-    p->icon = child;
-  return TRUE;
-}
-}  // namespace
-
 std::string AnswerMessageBox(const Ui &ui, const char *screenshot) {
   HWND box = WaitMessageBox(ui.uiThread);
   if (!box) return "<no message box>";
   std::string text = Text(GetDlgItem(box, 0xFFFF));
-  BoxParts parts;
-  EnumChildWindows(box, ReadBoxPart, reinterpret_cast<LPARAM>(&parts));
-  EXPECT_EQ(std::vector<int>{IDOK}, parts.buttons) << "buttons of the message box \"" << text << "\"";
+  std::vector<int> buttons;  // identifiers of the visible buttons
+  HWND icon = nullptr;
+  for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    if (!IsWindowVisible(c)) continue;
+    if (lstrcmpiA(ClassOf(c).c_str(), "Button") == 0) buttons.push_back(GetDlgCtrlID(c));
+    if (lstrcmpiA(ClassOf(c).c_str(), "Static") == 0 && (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) icon = c;
+  }
+  EXPECT_EQ(std::vector<int>{IDOK}, buttons) << "buttons of the message box \"" << text << "\"";
   // The system's icons are shared: the box shows the very handle that
   // LoadIcon gives this process.
   const HICON exclamation = LoadIconA(nullptr, IDI_EXCLAMATION);
   DWORD_PTR shown = 0;
-  if (parts.icon) SendMessageTimeoutA(parts.icon, STM_GETICON, 0, 0, SMTO_NORMAL, 5000, &shown);
+  if (icon) SendMessageTimeoutA(icon, STM_GETICON, 0, 0, SMTO_NORMAL, 5000, &shown);
   EXPECT_EQ(exclamation, reinterpret_cast<HICON>(shown))
       << "icon of the message box \"" << text << "\" (IDI_HAND is " << LoadIconA(nullptr, IDI_HAND) << ")";
   if (screenshot) {
@@ -295,12 +222,7 @@ bool WriteScreenBitmap(const std::string &path) {
   HGDIOBJ old = SelectObject(memory, bitmap);
   BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY);
   SelectObject(memory, old);
-  BITMAPINFOHEADER info = {};
-  info.biSize = sizeof info;
-  info.biWidth = w;
-  info.biHeight = h;
-  info.biPlanes = 1;
-  info.biBitCount = 24;
+  BITMAPINFOHEADER info = {sizeof info, w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
   DWORD stride = (static_cast<DWORD>(w) * 3 + 3) & ~3u, bytes = stride * static_cast<DWORD>(h);
   std::string bits(bytes, '\0');
   bool ok = GetDIBits(memory, bitmap, 0, h, &bits[0], reinterpret_cast<BITMAPINFO *>(&info), DIB_RGB_COLORS) == h;
@@ -308,10 +230,8 @@ bool WriteScreenBitmap(const std::string &path) {
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
   if (!ok) return false;
-  BITMAPFILEHEADER file = {};
-  file.bfType = 0x4D42;  // "BM"
-  file.bfOffBits = sizeof file + sizeof info;
-  file.bfSize = file.bfOffBits + bytes;
+  const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof info;
+  BITMAPFILEHEADER file = {0x4D42 /* "BM" */, offset + bytes, 0, 0, offset};
   HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (f == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
@@ -340,7 +260,7 @@ void Screenshot(const char *what, HWND shown) {
 
 BOOL RunDialog(WORD request, const std::string &attributes, const std::function<void(Ui &)> &script,
                bool *sawDialog) {
-  auto configDsn = reinterpret_cast<ConfigDsnFn>(reinterpret_cast<void *>(testlib::KvdrmProc("ConfigDSN")));
+  ConfigDsnFn configDsn = ConfigDsn();
   if (!configDsn) {
     ADD_FAILURE() << "KVDRM.dll has no ConfigDSN";
     return FALSE;
@@ -352,11 +272,9 @@ BOOL RunDialog(WORD request, const std::string &attributes, const std::function<
   ui.returned = returned;
 
   std::thread driver([&] {
-    for (DWORD waited = 0; !ui.dialog && waited < 10000; waited += 25) {
-      if (WaitForSingleObject(returned, 0) == WAIT_OBJECT_0) break;
-      ui.dialog = WaitDialog(ui.uiThread, "Kolvar ODBC Setup", 17, 0);
-      if (!ui.dialog) Sleep(25);
-    }
+    for (DWORD waited = 0; !ui.dialog && waited < 10000 && WaitForSingleObject(returned, 0) == WAIT_TIMEOUT;
+         waited += 25, Sleep(25))
+      ui.dialog = WaitDialog(ui.uiThread, "Kolvar ODBC Setup", kName, 0);
     if (sawDialog) *sawDialog = ui.dialog != nullptr;
     else if (!ui.dialog) ADD_FAILURE() << "the setup dialog did not appear";
     if (ui.dialog) {
@@ -391,24 +309,16 @@ BOOL RunDialog(WORD request, const std::string &attributes, const std::function<
 
 bool Registered(const std::string &name) {
   for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
-    for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
-      kvdrm::RegKey k;
-      if (testlib::OpenKey(root, kvdrm::kDataSourceListKey, KEY_READ, k, view) == ERROR_SUCCESS &&
-          RegQueryValueExA(k.get(), name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
-        return true;
-    }
+    for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)})
+      if (testlib::ReadValue(root, kvdrm::kDataSourceListKey, name.c_str(), view).present) return true;
   return false;
 }
 
 bool Stored(const std::string &name) { return testlib::KeyExists(HKEY_CURRENT_USER, testlib::DataSourcePath(name)); }
 
 std::string StoredValue(const std::string &name, const char *value) {
-  char buffer[512] = {};
-  DWORD size = sizeof buffer;
-  if (RegGetValueA(HKEY_CURRENT_USER, testlib::DataSourcePath(name).c_str(), value, RRF_RT_REG_SZ, nullptr, buffer,
-                   &size) != ERROR_SUCCESS)
-    return "<missing>";
-  return buffer;
+  testlib::Value v = testlib::ReadValue(HKEY_CURRENT_USER, testlib::DataSourcePath(name), value);
+  return v.present && v.type == REG_SZ ? v.data.c_str() : "<missing>";
 }
 
 DataSource::DataSource(const std::string &name, bool create) : name_(name) {

@@ -19,6 +19,16 @@ bool DialogTestsSkipped();
       FAIL() << "no X display (DISPLAY is unset); KVDRM_SKIP_DIALOG_TESTS=1 skips the dialog tests"; \
   } while (0)
 
+// The dialog's controls, requests and messages as its users know them.
+constexpr int kName = 17, kDescription = 18, kDirectory = 19, kControlFile = 20;
+constexpr int kBrowseDirectory = 101, kBrowseControlFile = 102;
+constexpr WORD kAdd = 1, kConfigure = 2;
+constexpr BOOL kTrue = -1;  // ConfigDSN answers TRUE with all bits set
+constexpr char kDuplicateText[] = "Data source name already exists.";
+constexpr char kInvalidText[] =
+    "Invalid data source name. The first character must be a letter and it may not contain any of the "
+    "following characters: [ ] { } ( ) ? * = ! @ , ; \\";
+
 // One ConfigDSN call seen from the driving thread.
 struct Ui {
   DWORD uiThread = 0;  // the thread inside ConfigDSN
@@ -37,32 +47,44 @@ struct Ui {
   // A key pressed on the focused control (through the dialog's loop).
   void Key(WPARAM vk) const;
   void Chars(const std::string &text) const;       // typed into the focused control
-  void SysChar(char letter) const;                 // Alt + letter
-  void FocusOn(int id) const;                      // moves the focus as the dialog manager does
+  void SysChar(char letter) const { Post(Focus(), WM_SYSCHAR, static_cast<unsigned char>(letter), 0x20000001); }
+  // Moves the focus as the dialog manager does.
+  void FocusOn(int id) const { Post(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE); }
   void Clear(int id) const;                        // select all, Backspace
+  void Type(int id, const std::string &text) const;  // focus, clear, type
   void Click(int id) const { Click(Item(id)); }
-  void Click(HWND button) const;
+  void Click(HWND button) const { Post(button, BM_CLICK, 0, 0); }
+  // Types `name` into the name field and presses OK.
+  void OkWithName(const std::string &name) const {
+    Type(kName, name);
+    Click(IDOK);
+  }
   bool Open() const { return IsWindow(dialog) != FALSE; }
-  // The host window takes the focus (from its own thread, as a click would).
-  void FocusHost() const;
-  // The host application posts a quit message with this code.
-  void HostQuits(int code) const;
   // Runs `work` on the UI thread, from the host window's procedure (so
   // inside whatever message loop runs there), and waits for it.
   void OnUiThread(const std::function<void()> &work) const;
+  // The host window takes the focus (from its own thread, as a click would).
+  void FocusHost() const {
+    OnUiThread([this] { SetFocus(host); });
+    Sync();
+  }
+  // The host application posts a quit message with this code.
+  void HostQuits(int code) const { OnUiThread([code] { PostQuitMessage(code); }); }
   // Waits until the dialog has been destroyed.
   bool WaitClosed(DWORD ms = 5000) const;
+  // Posts the message and waits until it has been handled (Sync).
+  void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) const;
 };
 
 std::string Text(HWND window);
 std::string ClassOf(HWND window);
-RECT RectIn(HWND window, HWND parent);  // window rectangle in parent's client coordinates
+std::string WindowsPath(std::string unixPath);  // "Z:" and backslashes
 
 // A top-level "#32770" window of the UI thread with this caption that holds
-// a child of identifier `childId`, other than `except`; waits up to `ms`.
-HWND WaitDialog(DWORD uiThread, const char *caption, int childId, DWORD ms = 5000, HWND except = nullptr);
+// a child of identifier `childId`; waits up to `ms`.
+HWND WaitDialog(DWORD uiThread, const char *caption, int childId, DWORD ms = 5000);
 // The "Error" message box of the UI thread, or null after `ms`.
-HWND WaitMessageBox(DWORD uiThread, DWORD ms = 5000);
+inline HWND WaitMessageBox(DWORD uiThread, DWORD ms = 5000) { return WaitDialog(uiThread, "Error", 0xFFFF, ms); }
 // Answers the "Error" message box of the UI thread with OK once it has
 // checked that the box is the setup dialog's kind: an OK button alone and
 // the exclamation icon (a failed check is a test failure). Takes a
@@ -71,7 +93,7 @@ HWND WaitMessageBox(DWORD uiThread, DWORD ms = 5000);
 // been handled.
 std::string AnswerMessageBox(const Ui &ui, const char *screenshot = nullptr);
 // The Open dialog the setup dialog started (file name in 0x47C), or null.
-HWND WaitOpenDialog(DWORD uiThread, DWORD ms = 5000);
+inline HWND WaitOpenDialog(DWORD uiThread, DWORD ms = 5000) { return WaitDialog(uiThread, nullptr, 0x47C, ms); }
 
 // Asks the test run's screenshot helper for a PNG of the screen named
 // `what`, after `shown` (the newest window) has been painted; waits
@@ -81,6 +103,9 @@ void Screenshot(const char *what, HWND shown);
 // The driver description the tests pass to ConfigDSN: a driver this
 // program registers (HKLM, 32-bit view) for its run and removes at exit.
 const std::string &Driver();
+// ConfigDSN of KVDRM.dll.
+typedef BOOL(__stdcall *ConfigDsnFn)(HWND, UINT, LPCSTR, LPCSTR);
+ConfigDsnFn ConfigDsn();
 
 // ConfigDSN(host, request, Driver(), attributes) on this thread while
 // `script` runs on a second one. Whatever the script leaves open is closed
@@ -88,13 +113,12 @@ const std::string &Driver();
 // failing test still ends; a ConfigDSN that does not return then stops the
 // program. Returns ConfigDSN's result. `sawDialog` tells whether the
 // dialog appeared.
+BOOL RunDialog(WORD request, const std::string &attributes, const std::function<void(Ui &)> &script,
+               bool *sawDialog = nullptr);
 // Key-down messages the host window received, and the code of the quit
 // message left in the queue after the last RunDialog (-1 for none).
 int HostKeyDowns();
 int LastQuitCode();
-
-BOOL RunDialog(WORD request, const std::string &attributes, const std::function<void(Ui &)> &script,
-               bool *sawDialog = nullptr);
 
 // A registry data source for tests: its profile section holds the values
 // given; the destructor removes the key in every root and view, and the
@@ -113,7 +137,7 @@ class DataSource {
 
 // True when "ODBC Data Sources" holds the name (HKCU or HKLM, any view).
 bool Registered(const std::string &name);
-// Value of the data source key under HKCU, or nullptr-like "<missing>".
+// Value of the data source key under HKCU, or "<missing>".
 std::string StoredValue(const std::string &name, const char *value);
 bool Stored(const std::string &name);
 
