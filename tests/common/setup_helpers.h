@@ -3,13 +3,25 @@
 #pragma once
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "tests/common/testlib.h"
+#include "tests/odbcdouble/odbc_double.h"
 
 namespace setuptest {
+
+// ConfigDSN's TRUE has all bits set. The installer errors it posts.
+const BOOL kTrue = static_cast<BOOL>(-1);
+enum { kComponentNotFound = 6, kInvalidName = 7, kRequestFailed = 11 };
+
+typedef BOOL(__stdcall *ConfigFn)(HWND, UINT, LPCSTR, LPCSTR);
+inline ConfigFn KvdrmConfigDSN() {
+  return reinterpret_cast<ConfigFn>(reinterpret_cast<void *>(testlib::KvdrmProc("ConfigDSN")));
+}
 
 inline std::string DriverPath(const std::string &driver) { return "Software\\ODBC\\ODBCINST.INI\\" + driver; }
 
@@ -54,6 +66,22 @@ inline void SetListed(HKEY root, const std::string &name, REGSAM view = 0) {
 }
 
 using testlib::DeleteDataSourceEverywhere;
+
+// A stored data source: its key with the four values all `text`, listed.
+inline void MakeDataSource(const std::string &name, const std::string &text, HKEY root = HKEY_CURRENT_USER,
+                           REGSAM view = 0) {
+  kvdrm::RegKey k;
+  ASSERT_EQ(ERROR_SUCCESS, testlib::CreateKey(root, testlib::DataSourcePath(name), k, view));
+  for (const char *v : {"Description", "DBQ", "CTX", "Driver"}) testlib::SetString(k.get(), v, text);
+  SetListed(root, name, view);
+}
+
+// A value of a data source as stored (REG_SZ bytes with the NUL), or "<absent>".
+inline std::string Stored(const std::string &name, const char *value, HKEY root = HKEY_CURRENT_USER,
+                          REGSAM view = 0) {
+  Value v = ReadValue(root, testlib::DataSourcePath(name), value, view);
+  return v.present ? v.data : "<absent>";
+}
 
 // Deletes the data source keys of the given names when it goes.
 struct Cleanup {
@@ -103,5 +131,40 @@ struct TempDir {
 };
 
 inline bool FileExists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// A test beside the installer double: its state reset, the file data
+// sources in `dir`, a driver registered in both views.
+class DoubleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    st = odbcdouble::Attach();
+    ASSERT_NE(nullptr, st) << "odbccp32.dll is not the double";
+    odbcdouble::Reset(st);
+    odbcdouble::SetDefaultDsnDir(st, dir.path.c_str());
+  }
+  // The request's one error, posted as its last installer call (the real
+  // installer's other calls clear its error queue).
+  void ExpectPosted(int code) {
+    ASSERT_EQ(1, st->errorCount);
+    EXPECT_EQ(uint32_t(code), st->errors[0].code);
+    EXPECT_STRNE("", st->errors[0].message);
+    ASSERT_GT(st->callCount, 0);
+    EXPECT_STREQ("SQLPostInstallerError", st->calls[st->callCount - 1].function);
+  }
+  // ConfigDSN's result: kTrue with no error posted, or FALSE with `error`.
+  void ExpectResult(BOOL got, int error) {
+    EXPECT_EQ(error ? FALSE : kTrue, got);
+    if (error) {
+      ExpectPosted(error);
+    } else {
+      EXPECT_EQ(0, st->errorCount);
+    }
+  }
+  bool HasFile(const std::string &name) const { return FileExists(dir.path + "\\" + name + ".DSN"); }
+
+  odbcdouble::State *st = nullptr;
+  TempDir dir;
+  ScopedDriver driver{testlib::UniqueName("drv"), ScopedDriver::kBoth};
+};
 
 }  // namespace setuptest

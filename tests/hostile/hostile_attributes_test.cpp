@@ -15,7 +15,6 @@
 #include <gtest/gtest.h>
 
 #include "tests/common/snapshot.h"
-#include "tests/odbcdouble/odbc_double.h"
 #include "tests/common/setup_helpers.h"
 #include "tests/common/attribute_list_text.h"
 
@@ -27,13 +26,7 @@ using testlib::AttributeList;
 
 namespace {
 
-const BOOL kTrue = static_cast<BOOL>(-1);
-const int kInvalidName = 7, kRequestFailed = 11;
-
-typedef BOOL(__stdcall *ConfigFn)(HWND, UINT, LPCSTR, LPCSTR);
-
 std::string Pair(const std::string &key, const std::string &value) { return key + "=" + value; }
-
 
 // Every byte but NUL, '=' included (a value may hold it).
 std::string EveryByte() {
@@ -42,54 +35,38 @@ std::string EveryByte() {
   return s;
 }
 
-class HostileAttributes : public ::testing::Test {
+class HostileAttributes : public DoubleTest {
  protected:
   void SetUp() override {
-    st = odbcdouble::Attach();
-    ASSERT_NE(nullptr, st) << "odbccp32.dll is not the double";
-    odbcdouble::Reset(st);
-    odbcdouble::SetDefaultDsnDir(st, dsnDir.path.c_str());
-    config = reinterpret_cast<ConfigFn>(reinterpret_cast<void *>(testlib::KvdrmProc("ConfigDSN")));
-    ASSERT_NE(nullptr, config);
-    // Bystanders: a data source in each root and view, listed, with its file.
+    DoubleTest::SetUp();
+    // Bystanders: a data source in each root and view, listed, with its
+    // file; below it a nested key, and beside its file a folder of its
+    // name with a file data source in it ("<neighbour>\<sub>.DSN").
     for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
       for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
-        {
-          kvdrm::RegKey k;
-          ASSERT_EQ(ERROR_SUCCESS, testlib::CreateKey(root, DataSourcePath(neighbour), k, view));
-          for (const char *v : {"Description", "DBQ", "CTX", "Driver"}) testlib::SetString(k.get(), v, "keep");
-        }
-        SetListed(root, neighbour, view);
+        MakeDataSource(neighbour, "keep", root, view);
+        kvdrm::RegKey nested;
+        testlib::CreateKey(root, DataSourcePath(neighbour + "\\" + sub), nested, view);
       }
-    dsnDir.File(neighbour + ".DSN");
+    dir.File(neighbour + ".DSN");
+    CreateDirectoryA((dir.path + "\\" + neighbour).c_str(), nullptr);
+    ASSERT_TRUE(FileExists(dir.File(neighbour + "\\" + sub + ".DSN")));
   }
 
   BOOL Run(UINT request, const std::string &list) {
+    odbcdouble::Reset(st);
+    odbcdouble::SetDefaultDsnDir(st, dir.path.c_str());
     return config(nullptr, request, driver.name.c_str(), list.c_str());
   }
 
-  snap::Picture Picture() { return snap::Take({dsnDir.path}); }
-
+  snap::Picture Picture() { return snap::Take({dir.path, dir.path + "\\" + neighbour}); }
   void ExpectOnlyOwnChanged(const snap::Picture &before, const std::vector<std::string> &own) {
     for (const std::string &d : snap::Differences(before, Picture(), own)) ADD_FAILURE() << d;
   }
 
-  void ExpectPosted(int code) {
-    ASSERT_EQ(1, st->errorCount);
-    EXPECT_EQ(uint32_t(code), st->errors[0].code);
-  }
-
-  std::string Stored(const std::string &name, const char *value) {
-    Value v = ReadValue(HKEY_CURRENT_USER, DataSourcePath(name), value);
-    return v.present ? v.data : "<absent>";
-  }
-
-  odbcdouble::State *st = nullptr;
-  ConfigFn config = nullptr;
-  ScopedDriver driver{UniqueName("drv"), ScopedDriver::kBoth};
-  std::string neighbour = UniqueName("neighbour");
+  ConfigFn config = KvdrmConfigDSN();
+  std::string neighbour = UniqueName("neighbour"), sub = UniqueName("sub");
   Cleanup cleanup{{neighbour}};
-  TempDir dsnDir;
 };
 
 // The pictures must see what they are there to catch: a changed value in
@@ -127,7 +104,7 @@ TEST_F(HostileAttributes, PicturesSeeEveryChange) {
     EXPECT_TRUE(snap::Differences(before, Picture(), {}).empty());
   }
   snap::Picture before = Picture();
-  ASSERT_TRUE(DeleteFileA((dsnDir.path + "\\" + neighbour + ".DSN").c_str()));
+  ASSERT_TRUE(DeleteFileA((dir.path + "\\" + neighbour + ".DSN").c_str()));
   EXPECT_EQ(1u, snap::Differences(before, Picture(), {}).size());
   EXPECT_TRUE(snap::Differences(before, Picture(), {neighbour}).empty());
 }
@@ -142,26 +119,23 @@ TEST_F(HostileAttributes, LongAndEightBitValuesAreStoredWhole) {
     std::vector<std::string> extra;
     std::string description, dbq, ctx;
   };
-  const std::string eight = EveryByte();
-  const std::string base = UniqueName("v");
+  const std::string eight = EveryByte(), base = UniqueName("v");
+  const std::string d = "Kolvar Muster Firmendaten", q = "C:\\KOLVAR\\MUSTER", x = "C:\\KOLVAR\\KOLVARD.CTX";
   const Case cases[] = {
-      {"Description of 100 KB", base + "1", {Pair("Description", big)}, big, "C:\\KOLVAR\\MUSTER",
-       "C:\\KOLVAR\\KOLVARD.CTX"},
+      {"Description of 100 KB", base + "1", {Pair("Description", big)}, big, q, x},
       {"three values of 100 KB", base + "2", {Pair("Description", big), Pair("DBQ", bigDir), Pair("CTX", bigCtx)},
        big, bigDir, bigCtx},
       {"8-bit values, '=' inside", base + "3", {Pair("Description", eight), Pair("DBQ", "a=b=c"), Pair("CTX", eight)},
        eight, "a=b=c", eight},
-      {"8-bit name", base + "\xC4\xD6\xDC\xE9\xFF\x80\x9F", {}, "Kolvar Muster Firmendaten", "C:\\KOLVAR\\MUSTER",
-       "C:\\KOLVAR\\KOLVARD.CTX"},
-      {"\"..\" as the name", "..", {}, "Kolvar Muster Firmendaten", "C:\\KOLVAR\\MUSTER", "C:\\KOLVAR\\KOLVARD.CTX"},
-      {"\".\" as the name", ".", {}, "Kolvar Muster Firmendaten", "C:\\KOLVAR\\MUSTER", "C:\\KOLVAR\\KOLVARD.CTX"},
-      {"dots inside", "a..b" + base, {}, "Kolvar Muster Firmendaten", "C:\\KOLVAR\\MUSTER", "C:\\KOLVAR\\KOLVARD.CTX"},
+      {"8-bit name", base + "\xC4\xD6\xDC\xE9\xFF\x80\x9F", {}, d, q, x},
+      {"\"..\" as the name", "..", {}, d, q, x},
+      {"\".\" as the name", ".", {}, d, q, x},
+      {"dots inside", "a..b" + base, {}, d, q, x},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.label);
     Cleanup own({c.name});
     snap::Picture before = Picture();
-    odbcdouble::Reset(st);
     std::vector<std::string> pairs = {Pair("DSN", c.name)};
     pairs.insert(pairs.end(), c.extra.begin(), c.extra.end());
     EXPECT_EQ(kTrue, Run(1, AttributeList(pairs)));
@@ -173,8 +147,6 @@ TEST_F(HostileAttributes, LongAndEightBitValuesAreStoredWhole) {
     ExpectOnlyOwnChanged(before, {c.name});
 
     // And removed again, with nothing else.
-    odbcdouble::Reset(st);
-    odbcdouble::SetDefaultDsnDir(st, dsnDir.path.c_str());
     EXPECT_EQ(kTrue, Run(3, AttributeList({Pair("DSN", c.name)})));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(c.name)));
     for (const std::string &d : snap::Differences(before, Picture(), {})) ADD_FAILURE() << "after removal: " << d;
@@ -182,12 +154,14 @@ TEST_F(HostileAttributes, LongAndEightBitValuesAreStoredWhole) {
 }
 
 // Names: the 32-character limit is the dialog's only, so 32 and 33 both
-// store; names that reach other keys or files store and remove nothing.
+// store; names that reach other keys or files store and remove nothing:
+// "<neighbour>\<sub>" (its nested key, a file in a subfolder). A '/' is an
+// ordinary character of a key name, but such a name has no file data
+// source (it would lie in a subfolder).
 TEST_F(HostileAttributes, NamesAreStoredOrRefusedWithNothingElseTouched) {
   std::string n32 = UniqueName("n");
   n32.resize(32, 'x');
   std::string n33 = n32 + "y";
-  const std::string sub = UniqueName("sub");
   const struct {
     const char *label;
     std::string name;
@@ -221,13 +195,13 @@ TEST_F(HostileAttributes, NamesAreStoredOrRefusedWithNothingElseTouched) {
     for (UINT request : {1u, 2u, 3u}) {
       SCOPED_TRACE(request);
       snap::Picture before = Picture();
-      odbcdouble::Reset(st);
-      odbcdouble::SetDefaultDsnDir(st, dsnDir.path.c_str());
       BOOL r = Run(request, AttributeList({Pair("DSN", c.name), Pair("Description", "hostile")}));
       if (c.stored) {
         EXPECT_EQ(kTrue, r);
         EXPECT_EQ(0, st->errorCount);
         EXPECT_EQ(request != 3, KeyExists(HKEY_CURRENT_USER, DataSourcePath(c.name)));
+        const int files = request == 3 || c.name.find('/') != std::string::npos ? 0 : 2;
+        EXPECT_EQ(files, odbcdouble::CountCalls(st, "SQLWriteFileDSN"));
         ExpectOnlyOwnChanged(before, {c.name});
       } else if (tooLong && request == 3) {
         EXPECT_EQ(kTrue, r);

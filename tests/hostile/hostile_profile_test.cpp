@@ -26,9 +26,6 @@ using testlib::AttributeList;
 
 namespace {
 
-const BOOL kTrue = static_cast<BOOL>(-1);
-typedef BOOL(__stdcall *ConfigFn)(HWND, UINT, LPCSTR, LPCSTR);
-
 std::string Le32(uint32_t v) { return std::string(reinterpret_cast<const char *>(&v), 4); }
 
 struct ProfileValue {
@@ -38,7 +35,7 @@ struct ProfileValue {
 };
 
 TEST(HostileProfile, ConfigureReadsBoundedTextsWhateverStands) {
-  ConfigFn config = reinterpret_cast<ConfigFn>(reinterpret_cast<void *>(testlib::KvdrmProc("ConfigDSN")));
+  ConfigFn config = KvdrmConfigDSN();
   ASSERT_NE(nullptr, config);
   ScopedDriver driver(UniqueName("drv"), ScopedDriver::kBoth);
   // A bystander; removed with its key when the test ends.

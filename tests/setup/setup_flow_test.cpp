@@ -45,17 +45,13 @@ DialogResult ShowSetupDialog(AttributeSet &set) {
 
 namespace {
 
-const BOOL kTrue = static_cast<BOOL>(-1);
 HWND const kParent = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
 
-class FlowTest : public ::testing::Test {
+class FlowTest : public DoubleTest {
  protected:
   void SetUp() override {
-    st = odbcdouble::Attach();
-    ASSERT_NE(nullptr, st) << "odbccp32.dll is not the double";
-    odbcdouble::Reset(st);
+    DoubleTest::SetUp();
     g_script = Script();
-    odbcdouble::SetDefaultDsnDir(st, dir.path.c_str());
   }
   BOOL Run(UINT request, const std::string &list, HWND parent = kParent, const std::string *drv = nullptr) {
     return ConfigDSN(parent, request, (drv ? *drv : driver.name).c_str(), list.c_str());
@@ -66,26 +62,9 @@ class FlowTest : public ::testing::Test {
   }
   // A stored data source with its list value and file data source.
   void Existing(const std::string &name, HKEY root = HKEY_CURRENT_USER, REGSAM view = 0) {
-    {
-      kvdrm::RegKey k;
-      ASSERT_EQ(ERROR_SUCCESS, testlib::CreateKey(root, DataSourcePath(name), k, view));
-      testlib::SetString(k.get(), "Description", "old");
-    }
-    SetListed(root, name, view);
+    MakeDataSource(name, "old", root, view);
     dir.File(name + ".DSN");
   }
-  bool Intact(const std::string &name, HKEY root = HKEY_CURRENT_USER, REGSAM view = 0) {
-    return KeyExists(root, DataSourcePath(name), view) && ReadValue(root, kListKey, name.c_str(), view).present &&
-           FileExists(dir.path + "\\" + name + ".DSN");
-  }
-  bool Gone(const std::string &name, HKEY root = HKEY_CURRENT_USER, REGSAM view = 0) {
-    return !KeyExists(root, DataSourcePath(name), view) && !ReadValue(root, kListKey, name.c_str(), view).present &&
-           !FileExists(dir.path + "\\" + name + ".DSN");
-  }
-
-  odbcdouble::State *st = nullptr;
-  ScopedDriver driver{UniqueName("drv"), ScopedDriver::kBoth};
-  TempDir dir;
 };
 
 TEST_F(FlowTest, ConfigureRenameRemovesTheOldNameThenWritesTheNew) {
@@ -98,11 +77,13 @@ TEST_F(FlowTest, ConfigureRenameRemovesTheOldNameThenWritesTheNew) {
   RenameTo(b);
 
   ASSERT_EQ(kTrue, Run(2, AttributeList({"DSN=" + a})));
-  EXPECT_TRUE(Gone(a));
-  EXPECT_EQ(Sz("desc of A"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(b), "Description").data);
-  EXPECT_EQ(Sz("D:\\A"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(b), "DBQ").data);
-  EXPECT_EQ(Sz("D:\\A\\A.CTX"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(b), "CTX").data);
-  EXPECT_EQ(Sz(driver.name), ReadValue(HKEY_CURRENT_USER, DataSourcePath(b), "Driver").data);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(a)));
+  EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, kListKey, a.c_str()).present);
+  EXPECT_FALSE(HasFile(a));
+  EXPECT_EQ(Sz("desc of A"), Stored(b, "Description"));
+  EXPECT_EQ(Sz("D:\\A"), Stored(b, "DBQ"));
+  EXPECT_EQ(Sz("D:\\A\\A.CTX"), Stored(b, "CTX"));
+  EXPECT_EQ(Sz(driver.name), Stored(b, "Driver"));
   // In each pass the removal comes before the write.
   int from = 0;
   for (int pass = 0; pass < 2; ++pass) {
@@ -114,33 +95,6 @@ TEST_F(FlowTest, ConfigureRenameRemovesTheOldNameThenWritesTheNew) {
     from = write + 1;
   }
   EXPECT_EQ(0, st->errorCount);
-}
-
-// The rename is case-sensitive: a name differing only in case is new.
-TEST_F(FlowTest, RenameComparesExactly) {
-  std::string a = UniqueName("case");
-  std::string upper = a;
-  for (char &c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  Cleanup cleanup({a});
-  Existing(a);
-  RenameTo(upper);
-  ASSERT_EQ(kTrue, Run(2, AttributeList({"DSN=" + a})));
-  EXPECT_EQ(4, odbcdouble::CountCalls(st, "SQLSetConfigMode")) << "removal ran in both passes";
-  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(upper)));
-}
-
-TEST_F(FlowTest, RenameForUnregisteredDriverKeepsTheOldEntries) {
-  std::string a = UniqueName("A"), b = UniqueName("B");
-  Cleanup cleanup({a, b});
-  Existing(a);
-  RenameTo(b);
-  std::string missing = UniqueName("missing-driver");
-  EXPECT_EQ(FALSE, Run(2, AttributeList({"DSN=" + a}), kParent, &missing));
-  EXPECT_TRUE(Intact(a));
-  EXPECT_EQ(Sz("old"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(a), "Description").data);
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(b)));
-  ASSERT_EQ(1, st->errorCount);
-  EXPECT_EQ(6u, st->errors[0].code);
 }
 
 // A system data source of a driver known to the 64-bit view only: the
@@ -163,53 +117,38 @@ TEST_F(FlowTest, RenameTouchesOnlyViewsWithTheDriver) {
   EXPECT_EQ(2, st->configMode);
 }
 
-TEST_F(FlowTest, AddRenamedInTheDialogRemovesNothing) {
-  std::string a = UniqueName("A"), b = UniqueName("B");
-  Cleanup cleanup({a, b});
-  Existing(a);
-  RenameTo(b);
-  ASSERT_EQ(kTrue, Run(1, AttributeList({"DSN=" + a})));
-  EXPECT_TRUE(Intact(a));
-  EXPECT_EQ(Sz("old"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(a), "Description").data);
-  EXPECT_EQ(Sz("Kolvar Muster Firmendaten"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(b), "Description").data);
-  EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLSetConfigMode"));
-}
-
-TEST_F(FlowTest, CancelStoresNothingAndSucceeds) {
-  const UINT requests[] = {1, 2, 4, 6};
-  for (UINT request : requests) {
-    SCOPED_TRACE(request);
-    std::string a = UniqueName("A");
-    Cleanup cleanup({a});
-    odbcdouble::Reset(st);
-    RenameTo("");
-    EXPECT_EQ(kTrue, Run(request, AttributeList({"DSN=" + a})));
-    EXPECT_EQ(0, st->callCount - odbcdouble::CountCalls(st, "SQLGetPrivateProfileString"))
-        << "only the profile reads of filling";
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(a)));
-  }
-}
-
+// Cancel empties the name in the dialog: nothing is stored, and that is
+// no failure.
 TEST_F(FlowTest, DialogOnlyForAddOrConfigureWithParent) {
   const struct {
     UINT request;
-    bool parent;
+    bool parent, cancel;
     int shown;
+    bool keyStays;
   } cases[] = {
-      {1, true, 1}, {2, true, 1}, {6, true, 1}, {7, true, 1}, {0x10001, true, 1},
-      {3, true, 0}, {0x10003, true, 0}, {1, false, 0}, {2, false, 0}, {3, false, 0},
+      {1, true, false, 1, true},  {2, true, false, 1, true},  {6, true, false, 1, true},
+      {7, true, false, 1, true},  {0x10001, true, false, 1, true}, {3, true, false, 0, false},
+      {0x10003, true, false, 0, false}, {1, false, false, 0, true}, {2, false, false, 0, true},
+      {3, false, false, 0, false}, {1, true, true, 1, true},  {2, true, true, 1, true},
+      {6, true, true, 1, true},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.request << (c.parent ? " with parent" : " without"));
+    SCOPED_TRACE(::testing::Message() << c.request << (c.parent ? " with parent" : " without")
+                                      << (c.cancel ? ", cancelled" : ""));
     std::string a = UniqueName("A");
     Cleanup cleanup({a});
     Existing(a);
     g_script = Script();
+    if (c.cancel) RenameTo("");
+    odbcdouble::ClearLog(st);
     EXPECT_EQ(kTrue, Run(c.request, AttributeList({"DSN=" + a}), c.parent ? kParent : nullptr));
     EXPECT_EQ(c.shown, g_script.shown);
-    // Removal requests remove, the others write.
-    bool removal = (c.request & 0xFFFF) == 3;
-    EXPECT_EQ(!removal, KeyExists(HKEY_CURRENT_USER, DataSourcePath(a)));
+    EXPECT_EQ(c.keyStays, KeyExists(HKEY_CURRENT_USER, DataSourcePath(a)));
+    if (c.cancel) {
+      EXPECT_EQ(0, st->callCount - odbcdouble::CountCalls(st, "SQLGetPrivateProfileString"))
+          << "only the profile reads of filling";
+      EXPECT_EQ(Sz("old"), Stored(a, "Description"));
+    }
   }
 }
 
@@ -232,17 +171,6 @@ TEST_F(FlowTest, DialogWorksOnTheParsedAndFilledSet) {
   EXPECT_EQ(1, g_script.shown);
   EXPECT_EQ("", g_script.seen[1]);
   EXPECT_EQ("", g_script.seenInitial);
-}
-
-TEST_F(FlowTest, NameTypedWithSeparatorIsRefused) {
-  std::string a = UniqueName("A"), parent = UniqueName("P");
-  Cleanup cleanup({a, parent});
-  RenameTo(parent + "\\x");
-  EXPECT_EQ(FALSE, Run(1, AttributeList({"DSN=" + a})));
-  ASSERT_EQ(1, st->errorCount);
-  EXPECT_EQ(7u, st->errors[0].code);
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(parent)));
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(a)));
 }
 
 // Each library bound at run time made unavailable in turn: the request
