@@ -2,10 +2,12 @@
 // reading back what storage wrote.
 #pragma once
 #include <windows.h>
+#include <string.h>
 
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,22 +34,15 @@ inline std::string DriverPath(const std::string &driver) { return "Software\\ODB
 struct ScopedDriver {
   enum Views { k32 = 1, k64 = 2, kBoth = 3 };
   explicit ScopedDriver(const std::string &name, int views = k32) : name(name) {
-    if (views & k32) v32 = new testlib::ScopedKey(HKEY_LOCAL_MACHINE, DriverPath(name), 0);
-    if (views & k64) v64 = new testlib::ScopedKey(HKEY_LOCAL_MACHINE, DriverPath(name), KEY_WOW64_64KEY);
-    for (testlib::ScopedKey *k : {v32, v64})
-      if (k) {
-        k->SetString("Setup", testlib::BinPath("KVDRM.dll"));
-        k->SetString("Driver", testlib::BinPath("KVDRM.dll"));
-      }
+    for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
+      if (!(views & (view ? k64 : k32))) continue;
+      keys.emplace_back(new testlib::ScopedKey(HKEY_LOCAL_MACHINE, DriverPath(name), view));
+      keys.back()->SetString("Setup", testlib::BinPath("KVDRM.dll"));
+      keys.back()->SetString("Driver", testlib::BinPath("KVDRM.dll"));
+    }
   }
-  ~ScopedDriver() {
-    delete v32;
-    delete v64;
-  }
-  ScopedDriver(const ScopedDriver &) = delete;
-  ScopedDriver &operator=(const ScopedDriver &) = delete;
   std::string name;
-  testlib::ScopedKey *v32 = nullptr, *v64 = nullptr;
+  std::vector<std::unique_ptr<testlib::ScopedKey>> keys;
 };
 
 using testlib::ReadValue;
@@ -94,8 +89,8 @@ struct Cleanup {
   std::vector<std::string> names;
 };
 
-// A fresh directory under the temp folder, removed (with its files, one
-// level of subfolders) when it goes.
+// A fresh directory under the temp folder, removed with everything in it
+// when it goes.
 struct TempDir {
   TempDir() {
     char base[MAX_PATH];
@@ -103,22 +98,18 @@ struct TempDir {
     path = std::string(base) + testlib::UniqueName("dir");
     CreateDirectoryA(path.c_str(), nullptr);
   }
-  ~TempDir() { Remove(path, 2); }
-  static void Remove(const std::string &dir, int depth) {
+  ~TempDir() { Remove(path); }
+  static void Remove(const std::string &dir) {
     WIN32_FIND_DATAA f;
     HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &f);
-    if (h != INVALID_HANDLE_VALUE) {
-      do {
-        std::string n = f.cFileName;
-        if (n == "." || n == "..") continue;
-        if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          if (depth > 0) Remove(dir + "\\" + n, depth - 1);
-        } else {
-          DeleteFileA((dir + "\\" + n).c_str());
-        }
-      } while (FindNextFileA(h, &f));
-      FindClose(h);
+    for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &f)) {
+      std::string p = dir + "\\" + f.cFileName;
+      if (!(f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        DeleteFileA(p.c_str());
+      else if (strcmp(f.cFileName, ".") != 0 && strcmp(f.cFileName, "..") != 0)
+        Remove(p);
     }
+    if (h != INVALID_HANDLE_VALUE) FindClose(h);
     RemoveDirectoryA(dir.c_str());
   }
   std::string File(const std::string &relative) const {

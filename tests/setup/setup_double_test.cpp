@@ -26,20 +26,6 @@ class ConfigTest : public DoubleTest {
   ConfigFn config = KvdrmConfigDSN();
 };
 
-TEST_F(ConfigTest, AddWritesTheFileDataSourceInBothPasses) {
-  std::string name = UniqueName("ds");
-  Cleanup cleanup({name});
-  ASSERT_EQ(kTrue, Config(1, AttributeList({"DSN=" + name})));
-  ASSERT_EQ(2, odbcdouble::CountCalls(st, "SQLWriteFileDSN"));
-  int i = odbcdouble::FindCall(st, "SQLWriteFileDSN");
-  EXPECT_EQ(name + "|ODBC|DSN|" + name, Args(i));
-  EXPECT_EQ(name + "|ODBC|DSN|" + name, Args(odbcdouble::FindCall(st, "SQLWriteFileDSN", i + 1)));
-  EXPECT_EQ(0, st->errorCount);
-  // An add reads nothing from the profile and removes nothing.
-  EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLGetPrivateProfileString"));
-  EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLSetConfigMode"));
-}
-
 TEST_F(ConfigTest, RemovalReadsTheFileDirectoryUnderBothModeAndRestores) {
   std::string name = UniqueName("ds");
   Cleanup cleanup({name});
@@ -71,29 +57,6 @@ TEST_F(ConfigTest, RemovalReadsTheFileDirectoryUnderBothModeAndRestores) {
     from = set0 + 3;
   }
   EXPECT_EQ(-1, odbcdouble::FindCall(st, "SQLSetConfigMode", from));
-}
-
-TEST_F(ConfigTest, NoNameFails) {
-  std::string lower = UniqueName("lower");
-  Cleanup cleanup({lower});
-  const struct {
-    const char *what;
-    const char *list;
-    UINT request;
-  } cases[] = {
-      {"null list, add", nullptr, 1},
-      {"empty list, configure", "\0", 2},
-      {"empty list, remove", "\0", 3},
-      {"empty name", "DSN=\0", 1},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.what);
-    odbcdouble::Reset(st);
-    EXPECT_EQ(FALSE, config(nullptr, c.request, driver.name.c_str(), c.list));
-    ExpectPosted(kInvalidName);
-    EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLWriteFileDSN"));
-    EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLGetConfigMode"));
-  }
 }
 
 TEST_F(ConfigTest, UnregisteredDriverFailsToWriteButNotToRemove) {
