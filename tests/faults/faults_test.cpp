@@ -61,15 +61,15 @@ enum Fate { kIntact, kGone, kGoneFileKept, kRewritten, kWritten, kAbsent };
 // A key that the caller may read but not open with full access; its DACL
 // is restored when it goes.
 struct LockedKey {
-  LockedKey(HKEY root, const std::string &path, REGSAM view = 0) {
+  LockedKey(HKEY root, const std::string &path, REGSAM view) {
     if (testlib::OpenKey(root, path, READ_CONTROL | WRITE_DAC, key, view) != ERROR_SUCCESS) return;
     DWORD size = 0;
     RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, nullptr, &size);
     saved.resize(size);
     if (RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, saved.data(), &size) != ERROR_SUCCESS) return;
     // RegSetKeySecurity changes this key only; existing subkeys keep theirs.
-    locked = testlib::SetEveryoneAccess(key.get(), KEY_READ | DELETE | WRITE_DAC | READ_CONTROL) == ERROR_SUCCESS;
-    locked = locked && !testlib::KeyOpens(root, path, KEY_ALL_ACCESS, view);  // else the platform ignores DACLs
+    locked = testlib::SetEveryoneAccess(key.get(), KEY_READ | DELETE | WRITE_DAC | READ_CONTROL) == ERROR_SUCCESS &&
+             !testlib::KeyOpens(root, path, KEY_ALL_ACCESS, view);  // else the platform ignores the DACL
   }
   ~LockedKey() {
     if (!saved.empty()) RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, saved.data());
@@ -180,28 +180,31 @@ class Faults : public DoubleTest {
     DeleteFileA((dir.path + "\\" + b + ".DSN").c_str());
     Existing(a, HKEY_CURRENT_USER, 0);
     if (row.lock == kLockB) Existing(b, HKEY_CURRENT_USER, 0);
-    std::vector<std::unique_ptr<LockedKey>> locks;
-    const std::string ini = "Software\\ODBC\\ODBC.INI";
-    switch (row.lock) {
-      case kNoLock: break;
-      case kLockB: locks.emplace_back(new LockedKey(HKEY_CURRENT_USER, DataSourcePath(b))); break;
-      case kLockA: locks.emplace_back(new LockedKey(HKEY_CURRENT_USER, DataSourcePath(a))); break;
-      case kLockRoot: locks.emplace_back(new LockedKey(HKEY_CURRENT_USER, ini)); break;
-      case kLockMachine:
-        for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
-          Existing(a, HKEY_LOCAL_MACHINE, view);
-          for (const std::string &path : {DriverPath(driver.name), DataSourcePath(a), ini})
-            locks.emplace_back(new LockedKey(HKEY_LOCAL_MACHINE, path, view));
-        }
-        break;
-    }
-    for (const auto &l : locks) ASSERT_TRUE(l->locked);
+    const REGSAM views[] = {0, KEY_WOW64_64KEY};
+    if (row.lock == kLockMachine)
+      for (REGSAM view : views) Existing(a, HKEY_LOCAL_MACHINE, view);
     odbcdouble::Reset(st);
     Answers();
     st->configMode = row.mode;
     snap::Picture before = Picture();
+
+    std::vector<std::unique_ptr<LockedKey>> locks;
+    auto lock = [&](HKEY root, const std::string &path, REGSAM view) {
+      locks.emplace_back(new LockedKey(root, path, view));
+      ASSERT_TRUE(locks.back()->locked) << path;
+    };
+    const std::string ini = "Software\\ODBC\\ODBC.INI";
+    if (row.lock == kLockB) lock(HKEY_CURRENT_USER, DataSourcePath(b), 0);
+    if (row.lock == kLockA) lock(HKEY_CURRENT_USER, DataSourcePath(a), 0);
+    if (row.lock == kLockRoot) lock(HKEY_CURRENT_USER, ini, 0);
+    if (row.lock == kLockMachine)
+      for (REGSAM view : views)
+        for (const std::string &path : {DriverPath(driver.name), DataSourcePath(a), ini})
+          lock(HKEY_LOCAL_MACHINE, path, view);
+    if (HasFatalFailure()) return;
     if (row.fails != kNoFailure) st->fail[row.fails] = true;
     BOOL got = Run(row.request);
+    locks.clear();
     if (row.fails != kNoFailure) {
       EXPECT_GT(odbcdouble::CountCalls(st, fns[row.fails]), 0) << "not reached";
     }
