@@ -1,6 +1,9 @@
-// The request flow with the setup dialog in the loop: the setup code is
-// compiled into this program with a scripted stand-in for the dialog, so
-// renames and cancels happen without a window; the installer is the double.
+// The request flow against the installer double: what ConfigDSN asks the
+// installer (file data sources, the removal path, the configuration mode),
+// what it reports when a request cannot be carried out, and the setup
+// dialog in the loop. The setup code is compiled into this program with a
+// scripted stand-in for the dialog, so renames and cancels happen without
+// a window.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -8,7 +11,7 @@
 #include "setup/dialog.h"
 #include "setup/setup_request.h"
 #include "setup/system_calls.h"
-#include "tests/odbcdouble/odbc_double.h"
+#include "tests/common/imports.h"
 #include "tests/common/setup_helpers.h"
 #include "tests/common/attribute_list_text.h"
 
@@ -53,9 +56,10 @@ class FlowTest : public DoubleTest {
     DoubleTest::SetUp();
     g_script = Script();
   }
-  BOOL Run(UINT request, const std::string &list, HWND parent = kParent, const std::string *drv = nullptr) {
-    return ConfigDSN(parent, request, (drv ? *drv : driver.name).c_str(), list.c_str());
+  BOOL Run(UINT request, const std::string &list, HWND parent = kParent, const char *drv = nullptr) {
+    return ConfigDSN(parent, request, drv ? drv : driver.name.c_str(), list.c_str());
   }
+  std::string args(int call) const { return st->calls[call].args; }
   void RenameTo(const std::string &name) {
     g_script.rename = true;
     g_script.newName = name;
@@ -91,7 +95,7 @@ TEST_F(FlowTest, ConfigureRenameRemovesTheOldNameThenWritesTheNew) {
     int write = odbcdouble::FindCall(st, "SQLWriteFileDSN", from);
     ASSERT_GE(removal, 0);
     ASSERT_GT(write, removal);
-    EXPECT_EQ(b + "|ODBC|DSN|" + b, std::string(st->calls[write].args));
+    EXPECT_EQ(b + "|ODBC|DSN|" + b, args(write));
     from = write + 1;
   }
   EXPECT_EQ(0, st->errorCount);
@@ -107,7 +111,7 @@ TEST_F(FlowTest, RenameTouchesOnlyViewsWithTheDriver) {
   Existing(a, HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY);
   st->configMode = 2;
   RenameTo(b);
-  ASSERT_EQ(kTrue, Run(2, AttributeList({"DSN=" + a}), kParent, &only64.name));
+  ASSERT_EQ(kTrue, Run(2, AttributeList({"DSN=" + a}), kParent, only64.name.c_str()));
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(a), 0));
   EXPECT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, kListKey, a.c_str(), 0).present);
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(b), 0));
@@ -201,6 +205,95 @@ TEST_F(FlowTest, AMissingSystemLibraryFailsTheRequest) {
   Cleanup cleanup({b});
   EXPECT_EQ(kTrue, Run(1, AttributeList({"DSN=" + b}), nullptr));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(b)));
+}
+
+TEST_F(FlowTest, RemovalReadsTheFileDirectoryUnderBothModeAndRestores) {
+  std::string name = UniqueName("ds");
+  Cleanup cleanup({name});
+  std::string file = dir.File(name + ".DSN");
+  MakeDataSource(name, "old");
+  st->configMode = 1;  // ODBC_USER_DSN: not the mode of the directory read
+
+  ASSERT_EQ(kTrue, Run(3, AttributeList({"DSN=" + name})));
+  EXPECT_FALSE(FileExists(file));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(name)));
+  EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, kListKey, name.c_str()).present);
+  EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLWriteFileDSN"));
+  EXPECT_EQ(0, st->errorCount);
+  EXPECT_EQ(1, st->configMode) << "mode restored";
+
+  // Per pass: mode 0, the directory read under it, the mode back.
+  int from = odbcdouble::FindCall(st, "SQLGetConfigMode");
+  ASSERT_GE(from, 0);
+  for (int pass = 0; pass < 2; ++pass) {
+    SCOPED_TRACE(pass);
+    int set0 = odbcdouble::FindCall(st, "SQLSetConfigMode", from);
+    ASSERT_GE(set0, 0);
+    EXPECT_EQ("0", args(set0));
+    ASSERT_STREQ("SQLGetPrivateProfileString", st->calls[set0 + 1].function);
+    EXPECT_EQ("ODBC File DSN|DefaultDSNDir||256|odbc.ini", args(set0 + 1));
+    EXPECT_EQ(0, st->calls[set0 + 1].mode);
+    ASSERT_STREQ("SQLSetConfigMode", st->calls[set0 + 2].function);
+    EXPECT_EQ("1", args(set0 + 2));
+    from = set0 + 3;
+  }
+  EXPECT_EQ(-1, odbcdouble::FindCall(st, "SQLSetConfigMode", from));
+}
+
+TEST_F(FlowTest, UnregisteredDriverFailsToWriteButNotToRemove) {
+  std::string name = UniqueName("ds");
+  Cleanup cleanup({name});
+  std::string list = AttributeList({"DSN=" + name});
+  // An empty description would name ODBCINST.INI itself.
+  for (const char *missing : {"KvdrmTest-no-such-driver", ""}) {
+    for (UINT request : {1u, 2u}) {
+      SCOPED_TRACE(::testing::Message() << "\"" << missing << "\", " << request);
+      odbcdouble::Reset(st);
+      ExpectResult(Run(request, list, nullptr, missing), kComponentNotFound);
+      EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(name)));
+      EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLWriteFileDSN"));
+    }
+  }
+  // A data source outlives its driver's registration, and can still go.
+  ASSERT_EQ(kTrue, Run(1, list, nullptr));
+  odbcdouble::Reset(st);
+  ExpectResult(Run(3, list, nullptr, "KvdrmTest-no-such-driver"), 0);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(name)));
+}
+
+// This program's import of RegSetValueExA (the setup code is linked in),
+// pointed at this stand-in: the write of the value named g_failingValue
+// fails, the others go through.
+typedef LONG(WINAPI *SetValueFn)(HKEY, LPCSTR, DWORD, DWORD, const BYTE *, DWORD);
+SetValueFn g_setValue;
+const char *g_failingValue = "";
+LONG WINAPI SetValueFailingOne(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size) {
+  if (name && lstrcmpiA(name, g_failingValue) == 0) return ERROR_WRITE_FAULT;
+  return g_setValue(key, name, reserved, type, data, size);
+}
+
+// One value that cannot be written fails the request, and the values after
+// it are written all the same.
+TEST_F(FlowTest, FailedValueWriteFailsButTheOthersAreWritten) {
+  const char *const values[] = {"Description", "DBQ", "CTX", "Driver"};
+  for (const char *failing : values) {
+    SCOPED_TRACE(failing);
+    std::string name = UniqueName("ds");
+    Cleanup cleanup({name});
+    odbcdouble::Reset(st);
+    g_failingValue = failing;
+    {
+      testlib::ImportPatch patch(GetModuleHandleA(nullptr), "advapi32.dll", "RegSetValueExA",
+                                 reinterpret_cast<void *>(&SetValueFailingOne));
+      ASSERT_TRUE(patch.ok()) << "the program does not import ADVAPI32!RegSetValueExA";
+      g_setValue = reinterpret_cast<SetValueFn>(patch.original());
+      ExpectResult(Run(1, AttributeList({"DSN=" + name, "Description=d", "DBQ=E:\\Q", "CTX=E:\\Q\\Q.CTX"}), nullptr),
+                   kRequestFailed);
+    }
+    const std::string written[] = {Sz("d"), Sz("E:\\Q"), Sz("E:\\Q\\Q.CTX"), Sz(driver.name)};
+    for (int i = 0; i < 4; ++i)
+      EXPECT_EQ(values[i] == failing ? "<absent>" : written[i], Stored(name, values[i])) << values[i];
+  }
 }
 
 }  // namespace

@@ -20,39 +20,24 @@ using testlib::AttributeList;
 
 namespace {
 
-// The installer's error queue as text, for failure messages.
-std::string g_lastErrors;
-std::string InstallerErrors() {
-  std::string all;
-  for (WORD i = 1; i <= 8; ++i) {
-    DWORD code = 0;
-    char msg[256] = "";
-    WORD len = 0;
-    if (SQLInstallerError(i, &code, msg, sizeof msg, &len) != SQL_SUCCESS) break;
-    all += " [" + std::to_string(code) + " " + msg + "]";
-  }
-  return all;
-}
-
+// SQLConfigDataSource; on failure the installer's error queue is printed.
 BOOL Config(WORD request, const std::string &driver, const std::string &list) {
   BOOL r = SQLConfigDataSource(nullptr, request, driver.c_str(), list.c_str());
-  if (r != static_cast<BOOL>(-1)) printf("SQLConfigDataSource(%u): %d, installer errors:%s\n", request, r, InstallerErrors().c_str());
+  DWORD code = 0;
+  char msg[256] = "";
+  WORD length = 0;
+  for (WORD i = 1; r != kTrue && SQLInstallerError(i, &code, msg, sizeof msg, &length) == SQL_SUCCESS; ++i)
+    printf("SQLConfigDataSource(%u): %d, installer error %lu: %s\n", request, r, code, msg);
   return r;
 }
 
 // The four values of a data source key, each REG_SZ with its NUL.
-void ExpectDataSource(HKEY root, REGSAM view, const std::string &name, const std::string &description,
-                      const std::string &dbq, const std::string &ctx, const std::string &driver) {
-  const std::string path = DataSourcePath(name);
-  const struct {
-    const char *value;
-    const std::string &text;
-  } expected[] = {{"Description", description}, {"DBQ", dbq}, {"CTX", ctx}, {"Driver", driver}};
-  for (const auto &e : expected) {
-    Value v = ReadValue(root, path, e.value, view);
-    EXPECT_TRUE(v.present) << e.value;
-    EXPECT_EQ(DWORD(REG_SZ), v.type) << e.value;
-    EXPECT_EQ(Sz(e.text), v.data) << e.value;
+void ExpectDataSource(HKEY root, REGSAM view, const std::string &name, const std::vector<std::string> &texts) {
+  const char *const values[] = {"Description", "DBQ", "CTX", "Driver"};
+  for (int i = 0; i < 4; ++i) {
+    Value v = ReadValue(root, DataSourcePath(name), values[i], view);
+    EXPECT_EQ(DWORD(REG_SZ), v.type) << values[i];
+    EXPECT_EQ(Sz(texts[i]), v.data) << values[i];
   }
 }
 
@@ -71,8 +56,8 @@ TEST(WineInstaller, AddConfigureRemoveUserDataSource) {
 
   // A silent add: defaults and the driver's description.
   ASSERT_EQ(kTrue, Config(ODBC_ADD_DSN, driver.name, AttributeList({"DSN=" + name})));
-  ExpectDataSource(HKEY_CURRENT_USER, 0, name, "Kolvar Muster Firmendaten", "C:\\KOLVAR\\MUSTER",
-                   "C:\\KOLVAR\\KOLVARD.CTX", driver.name);
+  ExpectDataSource(HKEY_CURRENT_USER, 0, name,
+                   {"Kolvar Muster Firmendaten", "C:\\KOLVAR\\MUSTER", "C:\\KOLVAR\\KOLVARD.CTX", driver.name});
 
   // A configure request takes what it does not supply from the profile,
   // which the installer reads from the stored key; a supplied empty text
@@ -84,7 +69,7 @@ TEST(WineInstaller, AddConfigureRemoveUserDataSource) {
     testlib::SetString(k.get(), "CTX", "D:\\S\\S.CTX");
   }
   ASSERT_EQ(kTrue, Config(ODBC_CONFIG_DSN, driver.name, AttributeList({"DSN=" + name, "DBQ="})));
-  ExpectDataSource(HKEY_CURRENT_USER, 0, name, "Stored text", "", "D:\\S\\S.CTX", driver.name);
+  ExpectDataSource(HKEY_CURRENT_USER, 0, name, {"Stored text", "", "D:\\S\\S.CTX", driver.name});
 
   ASSERT_EQ(kTrue, Config(ODBC_REMOVE_DSN, driver.name, AttributeList({"DSN=" + name})));
   EXPECT_FALSE(InView(HKEY_CURRENT_USER, name, 0));
@@ -148,8 +133,8 @@ TEST(WineInstaller, StoredInTheModesRootWhereTheDriverIs) {
     for (const auto &p : places) {
       EXPECT_EQ(p.there, InView(p.root, name, p.view)) << "view " << p.view;
       if (p.there)
-        ExpectDataSource(p.root, p.view, name, "Kolvar Muster Firmendaten", "F:\\X", "C:\\KOLVAR\\KOLVARD.CTX",
-                         driver.name);
+        ExpectDataSource(p.root, p.view, name,
+                         {"Kolvar Muster Firmendaten", "F:\\X", "C:\\KOLVAR\\KOLVARD.CTX", driver.name});
     }
     if (c.in64 && c.in32) {
       EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\ODBC\\ODBC.INI\\" + name, KEY_WOW64_64KEY));
