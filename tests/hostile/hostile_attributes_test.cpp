@@ -197,7 +197,8 @@ TEST_F(HostileAttributes, NamesAreStoredOrRefusedWithNothingElseTouched) {
 TEST_F(HostileAttributes, TenThousandPairs) {
   std::string name = UniqueName("many");
   Cleanup own({name});
-  const std::string kinds[] = {"DSN=early", "Description=d", "dsn=lower", "DSN =space", "DSN", "K=" + std::string(20, 'v')};
+  const std::string kinds[] = {"DSN=early", "Description=d", "dsn=lower", "DSN =space", "DSN",
+                               "K=" + std::string(20, 'v')};
   std::vector<std::string> pairs;
   for (size_t i = 0; pairs.size() < 10000 - 4; ++i) pairs.push_back(kinds[i % 6] + std::to_string(i));
   pairs.insert(pairs.end(), {std::string("DBQ=D:\\X"), "Description=last", "DSN=" + name, "DSN"});
