@@ -52,8 +52,8 @@ namespace {
 
 HWND const kParent = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
 
-enum Request { kAdd, kConfigure, kRename, kRemove };
-const char *const kRequestNames[] = {"add B", "configure A", "rename A to B", "remove A"};
+enum Request { kAdd, kConfigure, kRename, kRemove, kCaseRename };
+const char *const kRequestNames[] = {"add B", "configure A", "rename A to B", "remove A", "rename A to its upper case"};
 
 // What became of the data sources A (existing before) and B (the new name).
 enum Fate { kIntact, kGone, kGoneFileKept, kRewritten, kWritten, kAbsent };
@@ -127,6 +127,9 @@ class Faults : public DoubleTest {
         g_script.renameTo = b;
         return ConfigDSN(kParent, 2, d, AttributeList({"DSN=" + a}).c_str());
       case kRemove: return ConfigDSN(nullptr, 3, d, AttributeList({"DSN=" + a}).c_str());
+      case kCaseRename:
+        for (char c : a) g_script.renameTo += static_cast<char>(toupper(static_cast<unsigned char>(c)));
+        return ConfigDSN(kParent, 2, d, AttributeList({"DSN=" + a}).c_str());
     }
     return FALSE;
   }
@@ -150,7 +153,9 @@ class Faults : public DoubleTest {
         EXPECT_FALSE(Listed(name));
         EXPECT_EQ(f == kGoneFileKept, HasFile(name));
         break;
-      case kRewritten:
+      case kRewritten:  // and listed as before
+        EXPECT_TRUE(Listed(name));
+        [[fallthrough]];
       case kWritten:
         EXPECT_TRUE(key);
         EXPECT_EQ(Sz(driver.name), Stored(name, "Driver"));
@@ -290,18 +295,7 @@ TEST_F(Faults, RootNotWritable) {
 // the new ones. Nothing may be lost, the list entry the dialog made
 // included.
 TEST_F(Faults, RenameThatOnlyChangesLetterCase) {
-  std::string upper = a;
-  for (char &c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  ASSERT_NE(a, upper);
-  Answers();
-  snap::Picture before = Picture();
-  g_script.renameTo = upper;
-  ExpectResult(ConfigDSN(kParent, 2, driver.name.c_str(), AttributeList({"DSN=" + a}).c_str()), 0);
-  g_script = Script();
-  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(upper)));
-  EXPECT_EQ(Sz(driver.name), Stored(upper, "Driver"));
-  EXPECT_TRUE(Listed(upper)) << "the list entry the dialog made is gone";
-  ExpectOnlyChanged(before, {a, b});
+  RunRow({kNoFailure, kNoLock, 0, kCaseRename, 0, kRewritten, kAbsent});
 }
 
 }  // namespace
