@@ -148,7 +148,6 @@ TEST(PlanStorage, Table) {
   } cases[] = {
       {"add", 1, "A", "A", false, true, none, false, true},
       {"add, no name", 1, "", "", false, false, bad, false, false},
-      {"configure, no name", 2, "", "", false, false, bad, false, false},
       {"remove, no name", 3, "", "", false, false, bad, false, false},
       {"add, dialog cancelled", 1, "A", "", true, false, none, false, false},
       {"configure, dialog cancelled", 5, "A", "", true, false, none, false, false},

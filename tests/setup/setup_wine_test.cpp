@@ -41,12 +41,6 @@ void ExpectDataSource(HKEY root, REGSAM view, const std::string &name, const std
   }
 }
 
-void ExpectNotListed(const std::string &name) {
-  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
-    for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)})
-      EXPECT_FALSE(ReadValue(root, kListKey, name.c_str(), view).present) << "listed in ODBC Data Sources";
-}
-
 bool InView(HKEY root, const std::string &name, REGSAM view) { return KeyExists(root, DataSourcePath(name), view); }
 
 // A configure request takes what it does not supply from the profile,
@@ -111,6 +105,7 @@ TEST(WineInstaller, StoredInTheModesRootWhereTheDriverIs) {
                   {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, c.in64}};
     for (const auto &p : places) {
       EXPECT_EQ(p.there, InView(p.root, name, p.view)) << "view " << p.view;
+      EXPECT_FALSE(ReadValue(p.root, kListKey, name.c_str(), p.view).present) << "listed in ODBC Data Sources";
       if (p.there)
         ExpectDataSource(p.root, p.view, name,
                          {"Kolvar Muster Firmendaten", "F:\\X", "C:\\KOLVAR\\KOLVARD.CTX", driver.name});
@@ -118,7 +113,6 @@ TEST(WineInstaller, StoredInTheModesRootWhereTheDriverIs) {
     if (c.in64 && c.in32) {
       EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\ODBC\\ODBC.INI\\" + name, KEY_WOW64_64KEY));
     }
-    ExpectNotListed(name);
 
     // Removed from both views, whichever has the driver.
     if (c.system)

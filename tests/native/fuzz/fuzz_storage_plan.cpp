@@ -15,13 +15,14 @@ namespace {
 
 bool SingleByte(unsigned char) { return false; }
 
+bool Refused(const std::string &name) { return !kvdrm::IsStorableName(name.c_str(), SingleByte); }
+
 // A '\\' reaches beyond the name's own key. Without one, only a name as
 // long as one of the installer's sections ("ODBC Data Sources", "ODBC File
 // DSN") may be refused.
-bool Refused(const std::string &name) { return !kvdrm::IsStorableName(name.c_str(), SingleByte); }
-bool CheckName(const std::string &name) {
-  if (name.find('\\') != std::string::npos) return Refused(name);
-  return name.size() == 17 || name.size() == 13 || !Refused(name);
+bool NameRuleHolds(const std::string &name) {
+  bool backslash = name.find('\\') != std::string::npos;
+  return backslash ? Refused(name) : name.size() == 17 || name.size() == 13 || !Refused(name);
 }
 
 }  // namespace
@@ -45,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   kvdrm::RequestKind kind = kvdrm::ClassifyRequest(request);
   if (kind != kvdrm::ClassifyRequest(request & 0xFFFF)) abort();
-  if (!CheckName(name) || !CheckName(initialName)) abort();
+  if (!NameRuleHolds(name) || !NameRuleHolds(initialName)) abort();
 
   kvdrm::StoragePlan plan = kvdrm::PlanStorage(request, initialName.c_str(), name.c_str(), dialogShown, SingleByte);
   if ((plan.write || plan.removeInitial) && !plan.act) abort();
