@@ -11,7 +11,6 @@
 #include <odbcinst.h>
 
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
