@@ -2,14 +2,28 @@
 // reading back what storage wrote.
 #pragma once
 #include <windows.h>
+#include <string.h>
+
+#include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "tests/common/testlib.h"
+#include "tests/odbcdouble/odbc_double.h"
 
 namespace setuptest {
+
+// ConfigDSN's TRUE has all bits set. The installer errors it posts.
+const BOOL kTrue = static_cast<BOOL>(-1);
+enum { kComponentNotFound = 6, kInvalidName = 7, kRequestFailed = 11 };
+
+typedef BOOL(__stdcall *ConfigFn)(HWND, UINT, LPCSTR, LPCSTR);
+inline ConfigFn KvdrmConfigDSN() {
+  return reinterpret_cast<ConfigFn>(reinterpret_cast<void *>(testlib::KvdrmProc("ConfigDSN")));
+}
 
 inline std::string DriverPath(const std::string &driver) { return "Software\\ODBC\\ODBCINST.INI\\" + driver; }
 
@@ -20,22 +34,15 @@ inline std::string DriverPath(const std::string &driver) { return "Software\\ODB
 struct ScopedDriver {
   enum Views { k32 = 1, k64 = 2, kBoth = 3 };
   explicit ScopedDriver(const std::string &name, int views = k32) : name(name) {
-    if (views & k32) v32 = new testlib::ScopedKey(HKEY_LOCAL_MACHINE, DriverPath(name), 0);
-    if (views & k64) v64 = new testlib::ScopedKey(HKEY_LOCAL_MACHINE, DriverPath(name), KEY_WOW64_64KEY);
-    for (testlib::ScopedKey *k : {v32, v64})
-      if (k) {
-        k->SetString("Setup", testlib::BinPath("KVDRM.dll"));
-        k->SetString("Driver", testlib::BinPath("KVDRM.dll"));
-      }
+    for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
+      if (!(views & (view ? k64 : k32))) continue;
+      keys.emplace_back(new testlib::ScopedKey(HKEY_LOCAL_MACHINE, DriverPath(name), view));
+      keys.back()->SetString("Setup", testlib::BinPath("KVDRM.dll"));
+      keys.back()->SetString("Driver", testlib::BinPath("KVDRM.dll"));
+    }
   }
-  ~ScopedDriver() {
-    delete v32;
-    delete v64;
-  }
-  ScopedDriver(const ScopedDriver &) = delete;
-  ScopedDriver &operator=(const ScopedDriver &) = delete;
   std::string name;
-  testlib::ScopedKey *v32 = nullptr, *v64 = nullptr;
+  std::vector<std::unique_ptr<testlib::ScopedKey>> keys;
 };
 
 using testlib::ReadValue;
@@ -55,6 +62,22 @@ inline void SetListed(HKEY root, const std::string &name, REGSAM view = 0) {
 
 using testlib::DeleteDataSourceEverywhere;
 
+// A stored data source: its key with the four values all `text`, listed.
+inline void MakeDataSource(const std::string &name, const std::string &text, HKEY root = HKEY_CURRENT_USER,
+                           REGSAM view = 0) {
+  kvdrm::RegKey k;
+  ASSERT_EQ(ERROR_SUCCESS, testlib::CreateKey(root, testlib::DataSourcePath(name), k, view));
+  for (const char *v : {"Description", "DBQ", "CTX", "Driver"}) testlib::SetString(k.get(), v, text);
+  SetListed(root, name, view);
+}
+
+// A value of a data source as stored (REG_SZ bytes with the NUL), or "<absent>".
+inline std::string Stored(const std::string &name, const char *value, HKEY root = HKEY_CURRENT_USER,
+                          REGSAM view = 0) {
+  Value v = ReadValue(root, testlib::DataSourcePath(name), value, view);
+  return v.present ? v.data : "<absent>";
+}
+
 // Deletes the data source keys of the given names when it goes.
 struct Cleanup {
   explicit Cleanup(std::initializer_list<std::string> list) : names(list) {
@@ -66,8 +89,8 @@ struct Cleanup {
   std::vector<std::string> names;
 };
 
-// A fresh directory under the temp folder, removed (with its files, one
-// level of subfolders) when it goes.
+// A fresh directory under the temp folder, removed with everything in it
+// when it goes.
 struct TempDir {
   TempDir() {
     char base[MAX_PATH];
@@ -75,22 +98,18 @@ struct TempDir {
     path = std::string(base) + testlib::UniqueName("dir");
     CreateDirectoryA(path.c_str(), nullptr);
   }
-  ~TempDir() { Remove(path, 2); }
-  static void Remove(const std::string &dir, int depth) {
+  ~TempDir() { Remove(path); }
+  static void Remove(const std::string &dir) {
     WIN32_FIND_DATAA f;
     HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &f);
-    if (h != INVALID_HANDLE_VALUE) {
-      do {
-        std::string n = f.cFileName;
-        if (n == "." || n == "..") continue;
-        if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          if (depth > 0) Remove(dir + "\\" + n, depth - 1);
-        } else {
-          DeleteFileA((dir + "\\" + n).c_str());
-        }
-      } while (FindNextFileA(h, &f));
-      FindClose(h);
+    for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &f)) {
+      std::string p = dir + "\\" + f.cFileName;
+      if (!(f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        DeleteFileA(p.c_str());
+      else if (strcmp(f.cFileName, ".") != 0 && strcmp(f.cFileName, "..") != 0)
+        Remove(p);
     }
+    if (h != INVALID_HANDLE_VALUE) FindClose(h);
     RemoveDirectoryA(dir.c_str());
   }
   std::string File(const std::string &relative) const {
@@ -103,5 +122,34 @@ struct TempDir {
 };
 
 inline bool FileExists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// A test beside the installer double: its state reset, the file data
+// sources in `dir`, a driver registered in both views.
+class DoubleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    st = odbcdouble::Attach();
+    ASSERT_NE(nullptr, st) << "odbccp32.dll is not the double";
+    odbcdouble::Reset(st);
+    odbcdouble::SetDefaultDsnDir(st, dir.path.c_str());
+  }
+  // ConfigDSN's result: kTrue with no error posted, or FALSE with `error`
+  // posted as the request's last installer call (the real installer's
+  // other calls clear its error queue).
+  void ExpectResult(BOOL got, int error) {
+    EXPECT_EQ(error ? FALSE : kTrue, got);
+    ASSERT_EQ(error ? 1 : 0, st->errorCount);
+    if (!error) return;
+    EXPECT_EQ(uint32_t(error), st->errors[0].code);
+    EXPECT_STRNE("", st->errors[0].message);
+    ASSERT_GT(st->callCount, 0);
+    EXPECT_STREQ("SQLPostInstallerError", st->calls[st->callCount - 1].function);
+  }
+  bool HasFile(const std::string &name) const { return FileExists(dir.path + "\\" + name + ".DSN"); }
+
+  odbcdouble::State *st = nullptr;
+  TempDir dir;
+  ScopedDriver driver{testlib::UniqueName("drv"), ScopedDriver::kBoth};
+};
 
 }  // namespace setuptest

@@ -1,6 +1,9 @@
-// The request flow with the setup dialog in the loop: the setup code is
-// compiled into this program with a scripted stand-in for the dialog, so
-// renames and cancels happen without a window; the installer is the double.
+// The request flow against the installer double: what ConfigDSN asks the
+// installer (file data sources, the removal path, the configuration mode),
+// what it reports when a request cannot be carried out, and the setup
+// dialog in the loop. The setup code is compiled into this program with a
+// scripted stand-in for the dialog, so renames and cancels happen without
+// a window.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -8,7 +11,7 @@
 #include "setup/dialog.h"
 #include "setup/setup_request.h"
 #include "setup/system_calls.h"
-#include "tests/odbcdouble/odbc_double.h"
+#include "tests/common/imports.h"
 #include "tests/common/setup_helpers.h"
 #include "tests/common/attribute_list_text.h"
 
@@ -45,49 +48,32 @@ DialogResult ShowSetupDialog(AttributeSet &set) {
 
 namespace {
 
-const BOOL kTrue = static_cast<BOOL>(-1);
 HWND const kParent = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
 
-class FlowTest : public ::testing::Test {
+class FlowTest : public DoubleTest {
  protected:
   void SetUp() override {
-    st = odbcdouble::Attach();
-    ASSERT_NE(nullptr, st) << "odbccp32.dll is not the double";
-    odbcdouble::Reset(st);
+    DoubleTest::SetUp();
     g_script = Script();
-    odbcdouble::SetDefaultDsnDir(st, dir.path.c_str());
   }
-  BOOL Run(UINT request, const std::string &list, HWND parent = kParent, const std::string *drv = nullptr) {
-    return ConfigDSN(parent, request, (drv ? *drv : driver.name).c_str(), list.c_str());
+  BOOL Run(UINT request, const std::string &list, HWND parent = kParent, const char *drv = nullptr) {
+    return ConfigDSN(parent, request, drv ? drv : driver.name.c_str(), list.c_str());
   }
+  std::string call(int i) const { return std::string(st->calls[i].function) + "|" + st->calls[i].args; }
   void RenameTo(const std::string &name) {
     g_script.rename = true;
     g_script.newName = name;
   }
   // A stored data source with its list value and file data source.
   void Existing(const std::string &name, HKEY root = HKEY_CURRENT_USER, REGSAM view = 0) {
-    {
-      kvdrm::RegKey k;
-      ASSERT_EQ(ERROR_SUCCESS, testlib::CreateKey(root, DataSourcePath(name), k, view));
-      testlib::SetString(k.get(), "Description", "old");
-    }
-    SetListed(root, name, view);
+    MakeDataSource(name, "old", root, view);
     dir.File(name + ".DSN");
   }
-  bool Intact(const std::string &name, HKEY root = HKEY_CURRENT_USER, REGSAM view = 0) {
-    return KeyExists(root, DataSourcePath(name), view) && ReadValue(root, kListKey, name.c_str(), view).present &&
-           FileExists(dir.path + "\\" + name + ".DSN");
-  }
-  bool Gone(const std::string &name, HKEY root = HKEY_CURRENT_USER, REGSAM view = 0) {
-    return !KeyExists(root, DataSourcePath(name), view) && !ReadValue(root, kListKey, name.c_str(), view).present &&
-           !FileExists(dir.path + "\\" + name + ".DSN");
-  }
-
-  odbcdouble::State *st = nullptr;
-  ScopedDriver driver{UniqueName("drv"), ScopedDriver::kBoth};
-  TempDir dir;
 };
 
+// A rename: in each pass A's entries go first (its file found in the
+// directory that the installer names under ODBC_BOTH_DSN, the mode set back
+// after), then B is written with what A's profile section held.
 TEST_F(FlowTest, ConfigureRenameRemovesTheOldNameThenWritesTheNew) {
   std::string a = UniqueName("A"), b = UniqueName("B");
   Cleanup cleanup({a, b});
@@ -95,52 +81,32 @@ TEST_F(FlowTest, ConfigureRenameRemovesTheOldNameThenWritesTheNew) {
   odbcdouble::SetProfile(st, a.c_str(), "Description", "desc of A");
   odbcdouble::SetProfile(st, a.c_str(), "DBQ", "D:\\A");
   odbcdouble::SetProfile(st, a.c_str(), "CTX", "D:\\A\\A.CTX");
+  st->configMode = 1;  // ODBC_USER_DSN: not the mode of the directory read
   RenameTo(b);
 
-  ASSERT_EQ(kTrue, Run(2, AttributeList({"DSN=" + a})));
-  EXPECT_TRUE(Gone(a));
-  EXPECT_EQ(Sz("desc of A"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(b), "Description").data);
-  EXPECT_EQ(Sz("D:\\A"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(b), "DBQ").data);
-  EXPECT_EQ(Sz("D:\\A\\A.CTX"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(b), "CTX").data);
-  EXPECT_EQ(Sz(driver.name), ReadValue(HKEY_CURRENT_USER, DataSourcePath(b), "Driver").data);
-  // In each pass the removal comes before the write.
-  int from = 0;
+  ExpectResult(Run(2, AttributeList({"DSN=" + a})), 0);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(a)));
+  EXPECT_FALSE(ReadValue(HKEY_CURRENT_USER, kListKey, a.c_str()).present);
+  EXPECT_FALSE(HasFile(a));
+  EXPECT_EQ(Sz("desc of A"), Stored(b, "Description"));
+  EXPECT_EQ(Sz("D:\\A"), Stored(b, "DBQ"));
+  EXPECT_EQ(Sz("D:\\A\\A.CTX"), Stored(b, "CTX"));
+  EXPECT_EQ(Sz(driver.name), Stored(b, "Driver"));
+  int from = odbcdouble::FindCall(st, "SQLGetConfigMode");
+  ASSERT_GE(from, 0);
   for (int pass = 0; pass < 2; ++pass) {
-    int removal = odbcdouble::FindCall(st, "SQLSetConfigMode", from);
-    int write = odbcdouble::FindCall(st, "SQLWriteFileDSN", from);
-    ASSERT_GE(removal, 0);
-    ASSERT_GT(write, removal);
-    EXPECT_EQ(b + "|ODBC|DSN|" + b, std::string(st->calls[write].args));
-    from = write + 1;
+    SCOPED_TRACE(pass);
+    int set0 = odbcdouble::FindCall(st, "SQLSetConfigMode", from);
+    ASSERT_GE(set0, 0);
+    EXPECT_EQ("SQLSetConfigMode|0", call(set0));
+    EXPECT_EQ("SQLGetPrivateProfileString|ODBC File DSN|DefaultDSNDir||256|odbc.ini", call(set0 + 1));
+    EXPECT_EQ(0, st->calls[set0 + 1].mode);
+    EXPECT_EQ("SQLSetConfigMode|1", call(set0 + 2));
+    EXPECT_EQ("SQLWriteFileDSN|" + b + "|ODBC|DSN|" + b, call(set0 + 3));
+    from = set0 + 4;
   }
-  EXPECT_EQ(0, st->errorCount);
-}
-
-// The rename is case-sensitive: a name differing only in case is new.
-TEST_F(FlowTest, RenameComparesExactly) {
-  std::string a = UniqueName("case");
-  std::string upper = a;
-  for (char &c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  Cleanup cleanup({a});
-  Existing(a);
-  RenameTo(upper);
-  ASSERT_EQ(kTrue, Run(2, AttributeList({"DSN=" + a})));
-  EXPECT_EQ(4, odbcdouble::CountCalls(st, "SQLSetConfigMode")) << "removal ran in both passes";
-  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(upper)));
-}
-
-TEST_F(FlowTest, RenameForUnregisteredDriverKeepsTheOldEntries) {
-  std::string a = UniqueName("A"), b = UniqueName("B");
-  Cleanup cleanup({a, b});
-  Existing(a);
-  RenameTo(b);
-  std::string missing = UniqueName("missing-driver");
-  EXPECT_EQ(FALSE, Run(2, AttributeList({"DSN=" + a}), kParent, &missing));
-  EXPECT_TRUE(Intact(a));
-  EXPECT_EQ(Sz("old"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(a), "Description").data);
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(b)));
-  ASSERT_EQ(1, st->errorCount);
-  EXPECT_EQ(6u, st->errors[0].code);
+  EXPECT_EQ(-1, odbcdouble::FindCall(st, "SQLSetConfigMode", from));
+  EXPECT_EQ(1, st->configMode) << "mode restored";
 }
 
 // A system data source of a driver known to the 64-bit view only: the
@@ -153,7 +119,7 @@ TEST_F(FlowTest, RenameTouchesOnlyViewsWithTheDriver) {
   Existing(a, HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY);
   st->configMode = 2;
   RenameTo(b);
-  ASSERT_EQ(kTrue, Run(2, AttributeList({"DSN=" + a}), kParent, &only64.name));
+  ASSERT_EQ(kTrue, Run(2, AttributeList({"DSN=" + a}), kParent, only64.name.c_str()));
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(a), 0));
   EXPECT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, kListKey, a.c_str(), 0).present);
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, DataSourcePath(b), 0));
@@ -163,53 +129,38 @@ TEST_F(FlowTest, RenameTouchesOnlyViewsWithTheDriver) {
   EXPECT_EQ(2, st->configMode);
 }
 
-TEST_F(FlowTest, AddRenamedInTheDialogRemovesNothing) {
-  std::string a = UniqueName("A"), b = UniqueName("B");
-  Cleanup cleanup({a, b});
-  Existing(a);
-  RenameTo(b);
-  ASSERT_EQ(kTrue, Run(1, AttributeList({"DSN=" + a})));
-  EXPECT_TRUE(Intact(a));
-  EXPECT_EQ(Sz("old"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(a), "Description").data);
-  EXPECT_EQ(Sz("Kolvar Muster Firmendaten"), ReadValue(HKEY_CURRENT_USER, DataSourcePath(b), "Description").data);
-  EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLSetConfigMode"));
-}
-
-TEST_F(FlowTest, CancelStoresNothingAndSucceeds) {
-  const UINT requests[] = {1, 2, 4, 6};
-  for (UINT request : requests) {
-    SCOPED_TRACE(request);
-    std::string a = UniqueName("A");
-    Cleanup cleanup({a});
-    odbcdouble::Reset(st);
-    RenameTo("");
-    EXPECT_EQ(kTrue, Run(request, AttributeList({"DSN=" + a})));
-    EXPECT_EQ(0, st->callCount - odbcdouble::CountCalls(st, "SQLGetPrivateProfileString"))
-        << "only the profile reads of filling";
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(a)));
-  }
-}
-
+// Cancel empties the name in the dialog: nothing is stored, and that is
+// no failure.
 TEST_F(FlowTest, DialogOnlyForAddOrConfigureWithParent) {
   const struct {
     UINT request;
-    bool parent;
+    bool parent, cancel;
     int shown;
+    bool keyStays;
   } cases[] = {
-      {1, true, 1}, {2, true, 1}, {6, true, 1}, {7, true, 1}, {0x10001, true, 1},
-      {3, true, 0}, {0x10003, true, 0}, {1, false, 0}, {2, false, 0}, {3, false, 0},
+      {1, true, false, 1, true},  {2, true, false, 1, true},  {6, true, false, 1, true},
+      {7, true, false, 1, true},  {0x10001, true, false, 1, true}, {3, true, false, 0, false},
+      {0x10003, true, false, 0, false}, {1, false, false, 0, true}, {2, false, false, 0, true},
+      {3, false, false, 0, false}, {1, true, true, 1, true},  {2, true, true, 1, true},
+      {6, true, true, 1, true},
   };
   for (const auto &c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.request << (c.parent ? " with parent" : " without"));
+    SCOPED_TRACE(::testing::Message() << c.request << (c.parent ? " with parent" : " without")
+                                      << (c.cancel ? ", cancelled" : ""));
     std::string a = UniqueName("A");
     Cleanup cleanup({a});
     Existing(a);
     g_script = Script();
+    if (c.cancel) RenameTo("");
+    odbcdouble::ClearLog(st);
     EXPECT_EQ(kTrue, Run(c.request, AttributeList({"DSN=" + a}), c.parent ? kParent : nullptr));
     EXPECT_EQ(c.shown, g_script.shown);
-    // Removal requests remove, the others write.
-    bool removal = (c.request & 0xFFFF) == 3;
-    EXPECT_EQ(!removal, KeyExists(HKEY_CURRENT_USER, DataSourcePath(a)));
+    EXPECT_EQ(c.keyStays, KeyExists(HKEY_CURRENT_USER, DataSourcePath(a)));
+    if (c.cancel) {
+      EXPECT_EQ(0, st->callCount - odbcdouble::CountCalls(st, "SQLGetPrivateProfileString"))
+          << "only the profile reads of filling";
+      EXPECT_EQ(Sz("old"), Stored(a, "Description"));
+    }
   }
 }
 
@@ -220,8 +171,7 @@ TEST_F(FlowTest, DialogWorksOnTheParsedAndFilledSet) {
   EXPECT_EQ(a, g_script.seen[1]);
   EXPECT_EQ(a, g_script.seenInitial);
   EXPECT_EQ("typed", g_script.seen[2]);
-  EXPECT_EQ("C:\\KOLVAR\\MUSTER", g_script.seen[3]);
-  EXPECT_EQ("C:\\KOLVAR\\KOLVARD.CTX", g_script.seen[4]);
+  EXPECT_EQ("C:\\KOLVAR\\KOLVARD.CTX", g_script.seen[4]) << "filled before the dialog";
   EXPECT_EQ(driver.name, g_script.seenDriver);
   // The description is borrowed for the call only.
   EXPECT_EQ(nullptr, kvdrm::g_attributes.driver);
@@ -232,17 +182,6 @@ TEST_F(FlowTest, DialogWorksOnTheParsedAndFilledSet) {
   EXPECT_EQ(1, g_script.shown);
   EXPECT_EQ("", g_script.seen[1]);
   EXPECT_EQ("", g_script.seenInitial);
-}
-
-TEST_F(FlowTest, NameTypedWithSeparatorIsRefused) {
-  std::string a = UniqueName("A"), parent = UniqueName("P");
-  Cleanup cleanup({a, parent});
-  RenameTo(parent + "\\x");
-  EXPECT_EQ(FALSE, Run(1, AttributeList({"DSN=" + a})));
-  ASSERT_EQ(1, st->errorCount);
-  EXPECT_EQ(7u, st->errors[0].code);
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(parent)));
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(a)));
 }
 
 // Each library bound at run time made unavailable in turn: the request
@@ -273,6 +212,62 @@ TEST_F(FlowTest, AMissingSystemLibraryFailsTheRequest) {
   Cleanup cleanup({b});
   EXPECT_EQ(kTrue, Run(1, AttributeList({"DSN=" + b}), nullptr));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(b)));
+}
+
+TEST_F(FlowTest, UnregisteredDriverFailsToWriteButNotToRemove) {
+  std::string name = UniqueName("ds");
+  Cleanup cleanup({name});
+  std::string list = AttributeList({"DSN=" + name});
+  // An empty description would name ODBCINST.INI itself.
+  for (const char *missing : {"KvdrmTest-no-such-driver", ""}) {
+    for (UINT request : {1u, 2u}) {
+      SCOPED_TRACE(::testing::Message() << "\"" << missing << "\", " << request);
+      odbcdouble::Reset(st);
+      ExpectResult(Run(request, list, nullptr, missing), kComponentNotFound);
+      EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(name)));
+      EXPECT_EQ(0, odbcdouble::CountCalls(st, "SQLWriteFileDSN"));
+    }
+  }
+  // A data source outlives its driver's registration, and can still go.
+  ASSERT_EQ(kTrue, Run(1, list, nullptr));
+  odbcdouble::Reset(st);
+  ExpectResult(Run(3, list, nullptr, "KvdrmTest-no-such-driver"), 0);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, DataSourcePath(name)));
+}
+
+// This program's import of RegSetValueExA (the setup code is linked in),
+// pointed at this stand-in: the write of the value named g_failingValue
+// fails, the others go through.
+typedef LONG(WINAPI *SetValueFn)(HKEY, LPCSTR, DWORD, DWORD, const BYTE *, DWORD);
+SetValueFn g_setValue;
+const char *g_failingValue = "";
+LONG WINAPI SetValueFailingOne(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size) {
+  if (name && lstrcmpiA(name, g_failingValue) == 0) return ERROR_WRITE_FAULT;
+  return g_setValue(key, name, reserved, type, data, size);
+}
+
+// One value that cannot be written fails the request, and the values after
+// it are written all the same.
+TEST_F(FlowTest, FailedValueWriteFailsButTheOthersAreWritten) {
+  const char *const values[] = {"Description", "DBQ", "CTX", "Driver"};
+  for (const char *failing : values) {
+    SCOPED_TRACE(failing);
+    std::string name = UniqueName("ds");
+    Cleanup cleanup({name});
+    odbcdouble::Reset(st);
+    g_failingValue = failing;
+    {
+      testlib::ImportPatch patch(GetModuleHandleA(nullptr), "advapi32.dll", "RegSetValueExA",
+                                 reinterpret_cast<void *>(&SetValueFailingOne));
+      ASSERT_TRUE(patch.ok()) << "the program does not import ADVAPI32!RegSetValueExA";
+      g_setValue = reinterpret_cast<SetValueFn>(patch.original());
+      ExpectResult(Run(1, AttributeList({"DSN=" + name, "Description=d", "DBQ=E:\\Q", "CTX=E:\\Q\\Q.CTX"}), nullptr),
+                   kRequestFailed);
+    }
+    const std::string written[] = {Sz("d"), Sz("E:\\Q"), Sz("E:\\Q\\Q.CTX"), Sz(driver.name)};
+    for (int i = 0; i < 4; ++i)
+      EXPECT_EQ(values[i] == failing ? "<absent>" : written[i], Stored(name, values[i])) << values[i];
+  }
 }
 
 }  // namespace
