@@ -1,7 +1,12 @@
-// Which OdbcDrm.dll a CTX value leads to: the pure directory cut, and the
-// file the real loader actually loaded for it.
+// Which OdbcDrm.dll a data source leads to: the key it reads (HKEY_CURRENT_USER
+// before HKEY_LOCAL_MACHINE, read access enough, the empty name), the pure
+// directory cut of its CTX value, and the file the real loader actually
+// loaded for it. A bare-name load is made visible by letting it find the ok3
+// copy (SetDllDirectory).
 #include <gtest/gtest.h>
 #include <string.h>
+
+#include <memory>
 
 #include "registry/dbcs.h"
 #include "tests/common/proxy_util.h"
@@ -10,6 +15,18 @@ using namespace testlib;
 using namespace proxytest;
 
 namespace {
+
+// Begins and ends one session of `name`; returns the path of the manager it
+// loaded ("" when none loaded, then the status must be -1101).
+std::string LoadedFor(const char *name) {
+  EXPECT_EQ(nullptr, GetModuleHandleA("OdbcDrm.dll")) << "a manager is still loaded";
+  DrmArg h = 0;
+  int32_t status = Begin()(&h, 0, 0, name);
+  std::string path = LoadedPath(h);
+  EXPECT_EQ(path.empty() ? -1101 : 0, status);
+  EXPECT_EQ(0, End()(h));
+  return path;
+}
 
 struct CutRow {
   const char *path;
@@ -66,27 +83,6 @@ struct LoadRow {
   Setup setup;
 };
 
-// Sets up what a row needs about the process (per-drive current directory,
-// DLL search folder) and puts it back afterwards.
-class ProcessSetup {
- public:
-  explicit ProcessSetup(Setup s) : setup_(s) {
-    GetCurrentDirectoryA(sizeof cwd_, cwd_);
-    if (s == kCurrentDirQX) ok_ = SetCurrentDirectoryA((std::string(kDrive) + "\\X").c_str()) != 0;
-    if (s == kDllDirOk3) ok_ = SetDllDirectoryA(ManagerDir("ok3").c_str()) != 0;
-  }
-  ~ProcessSetup() {
-    if (setup_ == kCurrentDirQX) SetCurrentDirectoryA(cwd_);
-    if (setup_ == kDllDirOk3) SetDllDirectoryA(nullptr);
-  }
-  bool ok() const { return ok_; }
-
- private:
-  Setup setup_;
-  bool ok_ = true;
-  char cwd_[MAX_PATH] = "";
-};
-
 TEST(ControlFileDirectory, LoadsTheManagerOfThatDirectory) {
   const std::string q = kDrive;
   const std::string zFwd = [] {
@@ -112,26 +108,104 @@ TEST(ControlFileDirectory, LoadsTheManagerOfThatDirectory) {
   };
   for (const LoadRow &r : rows) {
     SCOPED_TRACE(std::string(r.what) + ": CTX=" + r.ctx);
-    // A bare-name load would pick up any OdbcDrm.dll that is already loaded.
-    ASSERT_EQ(nullptr, GetModuleHandleA("OdbcDrm.dll")) << "a manager is still loaded";
     std::string name = UniqueName("dir");
     ScopedKey ds(HKEY_CURRENT_USER, DataSourcePath(name));
     ds.SetString("CTX", r.ctx);
 
-    ProcessSetup setup(r.setup);
-    ASSERT_TRUE(setup.ok());
-    DrmArg h = 0;
-    int32_t status = Begin()(&h, 1, 2, name.c_str());
-    ASSERT_NE(0u, h);
-    if (r.expected.empty()) {
-      EXPECT_EQ(-1101, status);
-      EXPECT_EQ(0u, Slots(h)[3]);
-    } else {
-      EXPECT_EQ(0, status);
-      EXPECT_TRUE(SamePath(r.expected, LoadedPath(h))) << "loaded " << LoadedPath(h);
-    }
-    EXPECT_EQ(0, End()(h));
+    // What the row needs of the process: the drive's current directory, the
+    // DLL search folder; put back after the session.
+    char cwd[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof cwd, cwd);
+    ASSERT_TRUE(r.setup != kCurrentDirQX || SetCurrentDirectoryA((q + "\\X").c_str()));
+    ASSERT_TRUE(r.setup != kDllDirOk3 || SetDllDirectoryA(ManagerDir("ok3").c_str()));
+    std::string loaded = LoadedFor(name.c_str());
+    SetDllDirectoryA(nullptr);
+    SetCurrentDirectoryA(cwd);
+    EXPECT_TRUE(r.expected.empty() ? loaded.empty() : SamePath(r.expected, loaded)) << "loaded " << loaded;
   }
+}
+
+// The key a name leads to: HKEY_CURRENT_USER's whenever it exists, with or
+// without a CTX value (then the bare file name); HKEY_LOCAL_MACHINE's only
+// when there is none; the name exactly as given.
+TEST(Lookup, CurrentUserKeyWinsWheneverItExists) {
+  const char *kNoKey = nullptr, *kNoCtx = "";
+  struct Row {
+    const char *machine, *user;  // manager of each root's CTX; kNoKey, kNoCtx
+    const char *before, *after;  // around the name
+    bool bareFindsOk3;
+    const char *loads;           // manager loaded; "" for none
+  } const rows[] = {
+      {"ok", kNoKey, "", "", true, "ok"},
+      {"ok", "ok2", "", "", false, "ok2"},
+      {"ok", kNoCtx, "", "", true, "ok3"},
+      {"ok", kNoCtx, "", "", false, ""},
+      // Registry names ignore case, so only trimming would change the key.
+      {kNoKey, "ok", " ", "", false, ""},
+      {kNoKey, "ok", "", " ", false, ""},
+      {kNoKey, "ok", "", "", false, "ok"},
+  };
+  for (const Row &r : rows) {
+    std::string name = UniqueName("root");
+    SCOPED_TRACE(std::string(r.machine ? r.machine : "-") + "/" + (r.user ? r.user : "-") + " [" + r.before + name +
+                 r.after + "]");
+    std::unique_ptr<ScopedKey> lm, cu;
+    if (r.machine) lm.reset(new ScopedKey(HKEY_LOCAL_MACHINE, DataSourcePath(name)));
+    if (r.user) cu.reset(new ScopedKey(HKEY_CURRENT_USER, DataSourcePath(name)));
+    if (r.machine && *r.machine) lm->SetString("CTX", ManagerDir(r.machine) + "KOLVARD.CTX");
+    if (r.user && *r.user) cu->SetString("CTX", ManagerDir(r.user) + "KOLVARD.CTX");
+    if (r.user && !*r.user) cu->SetString("DBQ", "C:\\KOLVAR\\MUSTER");
+    if (r.bareFindsOk3) SetDllDirectoryA(ManagerDir("ok3").c_str());
+    std::string loaded = LoadedFor((r.before + name + r.after).c_str());
+    SetDllDirectoryA(nullptr);
+    EXPECT_TRUE(*r.loads ? SamePath(ManagerFile(r.loads), loaded) : loaded.empty()) << loaded;
+  }
+}
+
+// A standard user's system data source: HKEY_LOCAL_MACHINE opens for
+// reading only, and that is all a session needs. The user's own key, read
+// only too, still shadows it.
+TEST(Lookup, KeysThatOpenOnlyForReadingAreUsed) {
+  std::string name = UniqueName("readonly");
+  std::string path = DataSourcePath(name);
+  ScopedKey lm(HKEY_LOCAL_MACHINE, path);
+  lm.SetString("CTX", ManagerDir("ok") + "KOLVARD.CTX");
+  // Everyone may read the key and change its DACL back; nobody may write.
+  ASSERT_EQ(ERROR_SUCCESS, testlib::SetEveryoneAccess(lm.get(), KEY_READ | WRITE_DAC | DELETE));
+  kvdrm::RegKey probe;
+  ASSERT_EQ(ERROR_ACCESS_DENIED, OpenKey(HKEY_LOCAL_MACHINE, path, KEY_ALL_ACCESS, probe))
+      << "the platform does not enforce the key's security";
+  EXPECT_TRUE(SamePath(ManagerFile("ok"), LoadedFor(name.c_str())));
+  {
+    ScopedKey cu(HKEY_CURRENT_USER, path);
+    cu.SetString("CTX", ManagerDir("ok2") + "KOLVARD.CTX");
+    ASSERT_EQ(ERROR_SUCCESS, testlib::SetEveryoneAccess(cu.get(), KEY_READ | WRITE_DAC | DELETE));
+    EXPECT_TRUE(SamePath(ManagerFile("ok2"), LoadedFor(name.c_str())));
+  }
+
+  // Our handle was opened with full access before the DACL changed; use it
+  // to open the key up again so that it can be removed.
+  SECURITY_DESCRIPTOR open;
+  InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);
+  EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(lm.get(), DACL_SECURITY_INFORMATION, &open));
+}
+
+// The empty and the null name read a CTX value of the data sources key
+// itself; what was there is put back afterwards.
+TEST(Lookup, EmptyAndNullNameReadTheDataSourcesKeyItself) {
+  const std::string root = "Software\\ODBC\\ODBC.INI";
+  kvdrm::RegKey key;
+  ASSERT_EQ(ERROR_SUCCESS, CreateKey(HKEY_CURRENT_USER, root, key));
+  const Value old = ReadValue(HKEY_CURRENT_USER, root, "CTX");
+  ASSERT_EQ(ERROR_SUCCESS, SetString(key.get(), "CTX", ManagerDir("ok4") + "KOLVARD.CTX"));
+  EXPECT_TRUE(SamePath(ManagerFile("ok4"), LoadedFor(""))) << "empty name";
+  EXPECT_TRUE(SamePath(ManagerFile("ok4"), LoadedFor(nullptr))) << "null name";
+  if (old.present)
+    RegSetValueExA(key.get(), "CTX", 0, old.type, reinterpret_cast<const BYTE *>(old.data.data()),
+                   static_cast<DWORD>(old.data.size()));
+  else
+    RegDeleteValueA(key.get(), "CTX");
 }
 
 }  // namespace
