@@ -75,16 +75,22 @@ TEST(ControlFileDirectory, CutsAfterLastColonOrBackslash) {
 }
 
 enum Setup { kPlain, kCurrentDirQX, kDllDirOk3 };
+const char kNoKey[] = "<no key>", kNoValue[] = "<no CTX value>";
 
 struct LoadRow {
   const char *what;
-  std::string ctx;
-  std::string expected;  // path of the loaded manager; "" when none loads
-  Setup setup;
+  std::string user;              // HKCU's CTX value, or kNoKey, kNoValue
+  std::string expected;          // path of the loaded manager; "" when none loads
+  Setup setup = kPlain;
+  std::string machine = kNoKey;  // HKLM's CTX value, or kNoKey
+  const char *before = "", *after = "";  // around the data source name
 };
 
+// The key a name leads to (HKEY_CURRENT_USER's whenever it exists, with or
+// without a CTX value; HKEY_LOCAL_MACHINE's only when there is none; the name
+// exactly as given) and the manager its CTX value leads to.
 TEST(ControlFileDirectory, LoadsTheManagerOfThatDirectory) {
-  const std::string q = kDrive;
+  const std::string q = kDrive, ok = ManagerDir("ok") + "KOLVARD.CTX";
   const std::string zFwd = [] {
     std::string p = BinPath("qdrive\\X\\KOLVARD.CTX");
     for (char &c : p)
@@ -92,25 +98,33 @@ TEST(ControlFileDirectory, LoadsTheManagerOfThatDirectory) {
     return p;
   }();
   const LoadRow rows[] = {
-      {"backslash path", BinPath("qdrive\\X\\KOLVARD.CTX"), BinPath("qdrive\\X\\OdbcDrm.dll"), kPlain},
-      {"directory without trailing backslash loads its parent's", BinPath("qdrive\\X"),
-       BinPath("qdrive\\OdbcDrm.dll"), kPlain},
-      {"directory with trailing backslash", BinPath("qdrive\\X\\"), BinPath("qdrive\\X\\OdbcDrm.dll"), kPlain},
-      {"parent without a manager", BinPath("mgr\\ok"), "", kPlain},
-      {"drive-relative, root current directory", q + "KOLVARD.CTX", q + "\\OdbcDrm.dll", kPlain},
-      {"drive-relative follows the drive's current directory", q + "KOLVARD.CTX", q + "\\X\\OdbcDrm.dll",
-       kCurrentDirQX},
-      {"forward slashes keep only the drive", q + "/X/KOLVARD.CTX", q + "\\OdbcDrm.dll", kPlain},
-      {"forward slashes on the current drive", zFwd, "", kPlain},
-      {"no separator: bare name, nothing in the search order", "KOLVARD.CTX", "", kPlain},
+      {"backslash path", BinPath("qdrive\\X\\KOLVARD.CTX"), BinPath("qdrive\\X\\OdbcDrm.dll")},
+      {"directory without trailing backslash loads its parent's", BinPath("qdrive\\X"), BinPath("qdrive\\OdbcDrm.dll")},
+      {"directory with trailing backslash", BinPath("qdrive\\X\\"), BinPath("qdrive\\X\\OdbcDrm.dll")},
+      {"parent without a manager", BinPath("mgr\\ok"), ""},
+      {"drive-relative, root current directory", q + "KOLVARD.CTX", q + "\\OdbcDrm.dll"},
+      {"drive-relative follows the drive's current directory", q + "KOLVARD.CTX", q + "\\X\\OdbcDrm.dll", kCurrentDirQX},
+      {"forward slashes keep only the drive", q + "/X/KOLVARD.CTX", q + "\\OdbcDrm.dll"},
+      {"forward slashes on the current drive", zFwd, ""},
+      {"no separator: bare name, nothing in the search order", "KOLVARD.CTX", ""},
       {"no separator: bare name found in the search order", "KOLVARD.CTX", ManagerFile("ok3"), kDllDirOk3},
       {"empty value: bare name", "", ManagerFile("ok3"), kDllDirOk3},
+      {"HKLM's key when HKCU has none", kNoKey, ManagerFile("ok"), kDllDirOk3, ok},
+      {"HKCU's CTX wins", ManagerDir("ok2") + "KOLVARD.CTX", ManagerFile("ok2"), kPlain, ok},
+      {"HKCU's key without CTX shadows HKLM's: bare name", kNoValue, ManagerFile("ok3"), kDllDirOk3, ok},
+      {"HKCU's key without CTX, nothing in the search order", kNoValue, "", kPlain, ok},
+      // Registry names ignore case, so only trimming would change the key.
+      {"name with a blank before it", ok, "", kPlain, kNoKey, " "},
+      {"name with a blank after it", ok, "", kPlain, kNoKey, "", " "},
   };
   for (const LoadRow &r : rows) {
-    SCOPED_TRACE(std::string(r.what) + ": CTX=" + r.ctx);
+    SCOPED_TRACE(std::string(r.what) + ": CTX=" + r.user + ", HKLM CTX=" + r.machine);
     std::string name = UniqueName("dir");
-    ScopedKey ds(HKEY_CURRENT_USER, DataSourcePath(name));
-    ds.SetString("CTX", r.ctx);
+    std::unique_ptr<ScopedKey> cu, lm;
+    if (r.user != kNoKey) cu.reset(new ScopedKey(HKEY_CURRENT_USER, DataSourcePath(name)));
+    if (r.machine != kNoKey) lm.reset(new ScopedKey(HKEY_LOCAL_MACHINE, DataSourcePath(name)));
+    if (cu) cu->SetString(r.user == kNoValue ? "DBQ" : "CTX", r.user);
+    if (lm) lm->SetString("CTX", r.machine);
 
     // What the row needs of the process: the drive's current directory, the
     // DLL search folder; put back after the session.
@@ -118,54 +132,17 @@ TEST(ControlFileDirectory, LoadsTheManagerOfThatDirectory) {
     GetCurrentDirectoryA(sizeof cwd, cwd);
     ASSERT_TRUE(r.setup != kCurrentDirQX || SetCurrentDirectoryA((q + "\\X").c_str()));
     ASSERT_TRUE(r.setup != kDllDirOk3 || SetDllDirectoryA(ManagerDir("ok3").c_str()));
-    std::string loaded = LoadedFor(name.c_str());
+    std::string loaded = LoadedFor((r.before + name + r.after).c_str());
     SetDllDirectoryA(nullptr);
     SetCurrentDirectoryA(cwd);
     EXPECT_TRUE(r.expected.empty() ? loaded.empty() : SamePath(r.expected, loaded)) << "loaded " << loaded;
   }
 }
 
-// The key a name leads to: HKEY_CURRENT_USER's whenever it exists, with or
-// without a CTX value (then the bare file name); HKEY_LOCAL_MACHINE's only
-// when there is none; the name exactly as given.
-TEST(Lookup, CurrentUserKeyWinsWheneverItExists) {
-  const char *kNoKey = nullptr, *kNoCtx = "";
-  struct Row {
-    const char *machine, *user;  // manager of each root's CTX; kNoKey, kNoCtx
-    const char *before, *after;  // around the name
-    bool bareFindsOk3;
-    const char *loads;           // manager loaded; "" for none
-  } const rows[] = {
-      {"ok", kNoKey, "", "", true, "ok"},
-      {"ok", "ok2", "", "", false, "ok2"},
-      {"ok", kNoCtx, "", "", true, "ok3"},
-      {"ok", kNoCtx, "", "", false, ""},
-      // Registry names ignore case, so only trimming would change the key.
-      {kNoKey, "ok", " ", "", false, ""},
-      {kNoKey, "ok", "", " ", false, ""},
-      {kNoKey, "ok", "", "", false, "ok"},
-  };
-  for (const Row &r : rows) {
-    std::string name = UniqueName("root");
-    SCOPED_TRACE(std::string(r.machine ? r.machine : "-") + "/" + (r.user ? r.user : "-") + " [" + r.before + name +
-                 r.after + "]");
-    std::unique_ptr<ScopedKey> lm, cu;
-    if (r.machine) lm.reset(new ScopedKey(HKEY_LOCAL_MACHINE, DataSourcePath(name)));
-    if (r.user) cu.reset(new ScopedKey(HKEY_CURRENT_USER, DataSourcePath(name)));
-    if (r.machine && *r.machine) lm->SetString("CTX", ManagerDir(r.machine) + "KOLVARD.CTX");
-    if (r.user && *r.user) cu->SetString("CTX", ManagerDir(r.user) + "KOLVARD.CTX");
-    if (r.user && !*r.user) cu->SetString("DBQ", "C:\\KOLVAR\\MUSTER");
-    if (r.bareFindsOk3) SetDllDirectoryA(ManagerDir("ok3").c_str());
-    std::string loaded = LoadedFor((r.before + name + r.after).c_str());
-    SetDllDirectoryA(nullptr);
-    EXPECT_TRUE(*r.loads ? SamePath(ManagerFile(r.loads), loaded) : loaded.empty()) << loaded;
-  }
-}
-
 // A standard user's system data source: HKEY_LOCAL_MACHINE opens for
 // reading only, and that is all a session needs. The user's own key, read
 // only too, still shadows it.
-TEST(Lookup, KeysThatOpenOnlyForReadingAreUsed) {
+TEST(ControlFileDirectory, KeysThatOpenOnlyForReadingAreUsed) {
   std::string name = UniqueName("readonly");
   std::string path = DataSourcePath(name);
   ScopedKey lm(HKEY_LOCAL_MACHINE, path);
@@ -193,7 +170,7 @@ TEST(Lookup, KeysThatOpenOnlyForReadingAreUsed) {
 
 // The empty and the null name read a CTX value of the data sources key
 // itself; what was there is put back afterwards.
-TEST(Lookup, EmptyAndNullNameReadTheDataSourcesKeyItself) {
+TEST(ControlFileDirectory, EmptyAndNullNameReadTheDataSourcesKeyItself) {
   const std::string root = "Software\\ODBC\\ODBC.INI";
   kvdrm::RegKey key;
   ASSERT_EQ(ERROR_SUCCESS, CreateKey(HKEY_CURRENT_USER, root, key));

@@ -65,12 +65,6 @@ struct Failures {
   }
 };
 
-std::string Hex(uint32_t v) {
-  char b[12];
-  snprintf(b, sizeof b, "%08lx", static_cast<unsigned long>(v));
-  return b;
-}
-
 struct Open {
   DrmArg handle = 0;
   int source = 0;
@@ -113,7 +107,7 @@ class Stress : public ::testing::Test {
     // address of the handle variable; a freshly loaded manager answers 0.
     const int32_t echoed = static_cast<int32_t>(reinterpret_cast<uintptr_t>(handle));
     const bool held = i < 2 && !holds.empty();
-    if (st != echoed && (held || !mayBeFresh || st != 0)) return f.Add("begin " + managers[i] + ": status " + Hex(st));
+    if (st != echoed && (held || !mayBeFresh || st != 0)) return f.Add("begin " + managers[i] + ": status " + std::to_string(st));
     ManagerStateOf(reinterpret_cast<HMODULE>(slot[3]))->mode = testmgr::kEchoSession;
     out = {*handle, i, slot[2]};
     if ((slot[2] & 0xFF000000u) != 0x5E000000u) return f.Add("begin: no manager session handle in slot 2");
@@ -128,7 +122,7 @@ class Stress : public ::testing::Test {
     for (int32_t got : {move(o.handle, 1, 2), getInfo(o.handle, 2, answer, sizeof answer, &len),
                         openView(o.handle, 2, 3, 4, 5, 6, 7, 8, 9)})
       if (got != static_cast<int32_t>(o.managerSession))
-        return f.Add("forwarded call got " + Hex(got) + ", session has " + Hex(o.managerSession));
+        return f.Add("forwarded call got " + std::to_string(got) + ", session has " + std::to_string(o.managerSession));
     return true;
   }
   bool EndChecked(const Open &o, Failures &f) {
