@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -21,14 +23,8 @@ namespace {
 const char kDriversPath[] = "Software\\ODBC\\ODBCINST.INI\\";
 
 std::string ReadText(const std::string &path) {
-  std::string text;
-  FILE *f = fopen(path.c_str(), "rb");
-  if (!f) return text;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  fclose(f);
-  return text;
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 std::string Hex(uint32_t v) {
@@ -135,52 +131,56 @@ TEST(KitSampleManager, TracesBesideItselfWithoutTheVariable) {
 
 // ------------------------------------------------------------ kvdrm-check
 
-struct CheckRun {
-  DWORD status = 99;
+// Runs bin\kvdrm-check.exe with the given command line tail and checks its
+// exit status (kAnyStatus: not checked) and that its output says each of
+// `says` and none of `saysNot`. Returns the output.
+constexpr DWORD kAnyStatus = 0xFFFFFFFFu;
+std::string ExpectCheck(const std::string &args, DWORD status, const std::vector<std::string> &says = {},
+                        const std::vector<std::string> &saysNot = {}) {
   std::string out;
-};
-
-// Runs bin\kvdrm-check.exe with the given command line tail; collects its
-// standard output.
-CheckRun RunCheck(const std::string &args) {
-  CheckRun r;
+  DWORD got = 99;
   SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
   HANDLE readEnd, writeEnd;
-  if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return r;
+  if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return out;
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOA si = {};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = writeEnd;
-  si.hStdError = writeEnd;
+  si.hStdOutput = si.hStdError = writeEnd;
   si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION pi = {};
   std::string cmd = "\"" + testlib::BinPath("kvdrm-check.exe") + "\" " + args;
-  std::vector<char> line(cmd.begin(), cmd.end());
-  line.push_back(0);
-  BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  BOOL started = CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
   CloseHandle(writeEnd);
   if (started) {
     char buf[4096];
-    DWORD got;
-    while (ReadFile(readEnd, buf, sizeof buf, &got, nullptr) && got) r.out.append(buf, got);
+    DWORD n;
+    while (ReadFile(readEnd, buf, sizeof buf, &n, nullptr) && n) out.append(buf, n);
     WaitForSingleObject(pi.hProcess, INFINITE);
-    GetExitCodeProcess(pi.hProcess, &r.status);
+    GetExitCodeProcess(pi.hProcess, &got);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
   }
   CloseHandle(readEnd);
-  return r;
+  EXPECT_TRUE(started) << cmd;
+  if (status != kAnyStatus) {
+    EXPECT_EQ(status, got) << out;
+  }
+  for (const std::string &text : says) EXPECT_THAT(out, HasSubstr(text));
+  for (const std::string &text : saysNot) EXPECT_THAT(out, Not(HasSubstr(text)));
+  return out;
 }
 
+std::string Quoted(const std::string &s) { return "\"" + s + "\""; }
+
 // A data source of a registered driver: the driver key under HKLM (this
-// process's view, the 32-bit one) and the data source under `root`.
+// process's view, the 32-bit one) and the data source under HKCU.
 struct Source {
   std::string name = testlib::UniqueName("check");
   std::string driver = testlib::UniqueName("driver");
   testlib::ScopedKey driverKey{HKEY_LOCAL_MACHINE, kDriversPath + driver};
-  testlib::ScopedKey key;
-  Source(HKEY root, const std::string &ctx) : key(root, testlib::DataSourcePath(name)) {
+  testlib::ScopedKey key{HKEY_CURRENT_USER, testlib::DataSourcePath(name)};
+  explicit Source(const std::string &ctx) {
     driverKey.SetString("Setup", testlib::BinPath("KVDRM.dll"));
     driverKey.SetString("Driver", testlib::BinPath("KVDRM.dll"));
     key.SetString("Description", "a test data source");
@@ -195,10 +195,9 @@ enum ReadOnly { kWritable, kDataSourceKeyReadOnly, kDriverKeyReadOnly };
 
 struct CheckCase {
   const char *label;
-  std::string ctx;           // CTX value; empty: none
-  DWORD status;              // expected exit status
-  std::vector<std::string> says;
-  std::vector<std::string> saysNot = {};
+  std::string ctx;  // CTX value; empty: none
+  DWORD status;     // expected exit status
+  std::vector<std::string> says, saysNot;
   ReadOnly readOnly = kWritable;
 };
 
@@ -206,129 +205,91 @@ TEST(KitCheck, NamesWhatASessionWouldFind) {
   const std::string ok = testlib::ManagerDir("ok");
   const CheckCase cases[] = {
       {"healthy", ok + "MAIN.CTX", 0,
-       {"HKCU, 32-bit view: present", "reads the key under HKCU", "\"" + ok + "MAIN.CTX\" gives the directory \"" + ok + "\"",
-        "A session loads \"" + ok + "OdbcDrm.dll\"", "It loads: ", "all 48 present", "registered; Setup",
+       {"HKCU, 32-bit view: present", "reads the key under HKCU", Quoted(ok + "MAIN.CTX") + " gives the directory " + Quoted(ok),
+        "A session loads " + Quoted(ok + "OdbcDrm.dll"), "It loads: ", "all 48 present", "registered; Setup",
         "Result: a session could begin"},
-       {"opens for reading only", "Warning: a bare name"}},
+       {"opens for reading only", "Warning: a bare name", "missing"}},
       {"data source key that opens for reading only", ok + "MAIN.CTX", 0,
        {"HKCU, 32-bit view: present, opens for reading only (enough: a session only reads it)",
         "reads the key under HKCU", "Result: a session could begin"},
-       {},
+       {"missing"},
        kDataSourceKeyReadOnly},
       {"driver registration that opens for reading only", ok + "MAIN.CTX", 0,
        {"registered; Setup", "it opens for reading only (enough: setup only reads it to store a user data source)",
         "Result: a session could begin"},
-       {"present, opens for reading only"},
+       {"present, opens for reading only", "missing"},
        kDriverKeyReadOnly},
       {"one entry point missing", testlib::ManagerDir("missing7") + "MAIN.CTX", 1,
-       {"It loads: ", "1 of 48 missing", "ordinal  7 DrmCreateView", "Result: no session can begin",
-        "-1101"}},
+       {"It loads: ", "1 of 48 missing", "ordinal  7 DrmCreateView", "Result: no session can begin", "-1101"}, {}},
       {"no end-session entry", testlib::ManagerDir("missing12") + "MAIN.CTX", 1,
-       {"ordinal 12 DrmEndSession", "Result: no session can begin"}},
+       {"ordinal 12 DrmEndSession", "Result: no session can begin"}, {}},
       {"no such file", testlib::BinPath("no-such-folder\\MAIN.CTX"), 1,
        {"the control file does not exist", "It does not load: Windows error 126", "there is no such file",
-        "Result: no session can begin: the manager"}},
+        "Result: no session can begin: the manager"}, {}},
       {"a CTX with forward slashes", "Z:/nowhere/MAIN.CTX", 1,
-       {"gives the directory \"Z:\"", "A session loads \"Z:OdbcDrm.dll\"", "does not load"}},
+       {"gives the directory \"Z:\"", "A session loads \"Z:OdbcDrm.dll\"", "does not load"}, {}},
       {"no CTX value", "", 1,
        {"Without a CTX value a session loads the bare file name OdbcDrm.dll", "A session loads \"OdbcDrm.dll\"",
-        "Warning: a bare name, loaded through the search path", "Give CTX as a full path"}},
+        "Warning: a bare name, loaded through the search path", "Give CTX as a full path"}, {}},
   };
   for (const CheckCase &c : cases) {
     SCOPED_TRACE(c.label);
-    Source s(HKEY_CURRENT_USER, c.ctx);
+    Source s(c.ctx);
     // Read and delete: the test still removes the key afterwards.
     if (c.readOnly != kWritable) {
       HKEY key = c.readOnly == kDataSourceKeyReadOnly ? s.key.get() : s.driverKey.get();
       ASSERT_EQ(ERROR_SUCCESS, testlib::SetEveryoneAccess(key, KEY_READ | DELETE));
     }
-    CheckRun r = RunCheck("\"" + s.name + "\"");
-    EXPECT_EQ(c.status, r.status) << r.out;
-    EXPECT_THAT(r.out, HasSubstr("Driver       \"" + s.driver + "\""));
-    for (const std::string &text : c.says) EXPECT_THAT(r.out, HasSubstr(text));
-    for (const std::string &text : c.saysNot) EXPECT_THAT(r.out, Not(HasSubstr(text)));
-    if (c.status == 0) {
-      EXPECT_THAT(r.out, Not(HasSubstr("missing")));
-    }
+    std::vector<std::string> says = c.says;
+    says.push_back("Driver       " + Quoted(s.driver));
+    ExpectCheck(Quoted(s.name), c.status, says, c.saysNot);
   }
 }
 
-TEST(KitCheck, TellsAMissingDataSourceAndAnUnregisteredDriver) {
-  CheckRun r = RunCheck("\"" + testlib::UniqueName("absent") + "\"");
-  EXPECT_EQ(1u, r.status) << r.out;
-  EXPECT_THAT(r.out, HasSubstr("HKCU, 32-bit view: absent"));
-  EXPECT_THAT(r.out, HasSubstr("HKLM, 64-bit view: absent"));
-  EXPECT_THAT(r.out, HasSubstr("finds no key"));
+// Which root it reads, as DrmBeginSession does (HKCU's key wins even
+// without a CTX value; HKLM only when HKCU has none), and the data source or
+// driver that is not there.
+TEST(KitCheck, FollowsTheSessionsChoiceOfRootAndTellsWhatIsMissing) {
+  ExpectCheck(Quoted(testlib::UniqueName("absent")), 1,
+              {"HKCU, 32-bit view: absent", "HKLM, 64-bit view: absent", "finds no key"});
 
-  const std::string name = testlib::UniqueName("nodriver");
-  testlib::ScopedKey key(HKEY_CURRENT_USER, testlib::DataSourcePath(name));
-  key.SetString("CTX", testlib::ManagerDir("ok") + "MAIN.CTX");
-  key.SetString("Driver", "KvdrmTest no such driver");
-  r = RunCheck("\"" + name + "\"");
-  // Setup could not store it again, but a session still begins.
-  EXPECT_EQ(0u, r.status) << r.out;
-  EXPECT_THAT(r.out, HasSubstr("KvdrmTest no such driver, 32-bit view: not registered"));
-  EXPECT_THAT(r.out, HasSubstr("KvdrmTest no such driver, 64-bit view: not registered"));
-}
-
-// The tool decides as DrmBeginSession does: HKCU's key wins even without a
-// CTX value, and HKLM is read only when HKCU has no key.
-TEST(KitCheck, FollowsTheSessionsChoiceOfRoot) {
   const std::string name = testlib::UniqueName("roots");
   testlib::ScopedKey machine(HKEY_LOCAL_MACHINE, testlib::DataSourcePath(name));
   machine.SetString("CTX", testlib::ManagerDir("ok") + "MAIN.CTX");
-  CheckRun r = RunCheck("\"" + name + "\"");
-  EXPECT_EQ(0u, r.status) << r.out;
-  EXPECT_THAT(r.out, HasSubstr("HKLM, 32-bit view: present"));
-  EXPECT_THAT(r.out, HasSubstr("HKCU, 32-bit view: absent"));
-  EXPECT_THAT(r.out, HasSubstr("reads the key under HKLM"));
-
+  // Setup could not store it again, but a session still begins.
+  machine.SetString("Driver", "KvdrmTest no such driver");
+  ExpectCheck(Quoted(name), 0,
+              {"HKLM, 32-bit view: present", "HKCU, 32-bit view: absent", "reads the key under HKLM",
+               "KvdrmTest no such driver, 32-bit view: not registered",
+               "KvdrmTest no such driver, 64-bit view: not registered"});
   testlib::ScopedKey user(HKEY_CURRENT_USER, testlib::DataSourcePath(name));
-  r = RunCheck("\"" + name + "\"");
-  EXPECT_EQ(1u, r.status) << r.out;
-  EXPECT_THAT(r.out, HasSubstr("reads the key under HKCU"));
-  EXPECT_THAT(r.out, HasSubstr("A session loads \"OdbcDrm.dll\""));
+  ExpectCheck(Quoted(name), 1, {"reads the key under HKCU", "A session loads \"OdbcDrm.dll\""});
 }
 
 TEST(KitCheck, RefusesA64BitManagerInWords) {
 #ifndef KIT_X64_MANAGER
   GTEST_SKIP() << "no 64-bit test DLL in this build (clang and lld-link were not found)";
 #else
-  Source s(HKEY_CURRENT_USER, testlib::BinPath("mgr\\x64\\MAIN.CTX"));
-  CheckRun r = RunCheck("\"" + s.name + "\"");
-  EXPECT_EQ(1u, r.status) << r.out;
-  EXPECT_THAT(r.out, HasSubstr("It does not load: Windows error 193"));
-  EXPECT_THAT(r.out, HasSubstr("not a 32-bit DLL"));
+  Source s(testlib::BinPath("mgr\\x64\\MAIN.CTX"));
+  ExpectCheck(Quoted(s.name), 1, {"It does not load: Windows error 193", "not a 32-bit DLL"});
 #endif
 }
 
 TEST(KitCheck, ListsTheDataSourcesOfTheDriver) {
-  Source a(HKEY_CURRENT_USER, testlib::ManagerDir("ok") + "A.CTX");
-  const std::string second = testlib::UniqueName("second");
+  Source a(testlib::ManagerDir("ok") + "A.CTX");
+  const std::string second = testlib::UniqueName("second"), stranger = testlib::UniqueName("stranger");
   testlib::ScopedKey b(HKEY_LOCAL_MACHINE, testlib::DataSourcePath(second));
   b.SetString("CTX", "C:\\B\\B.CTX");
   b.SetString("Driver", a.driver);
-  const std::string stranger = testlib::UniqueName("stranger");
   testlib::ScopedKey c(HKEY_CURRENT_USER, testlib::DataSourcePath(stranger));
   c.SetString("Driver", "KvdrmTest another driver");
 
-  CheckRun r = RunCheck("--list --driver \"" + a.driver + "\"");
-  EXPECT_EQ(0u, r.status) << r.out;
-  EXPECT_THAT(r.out, HasSubstr("HKCU, 32-bit view: \"" + a.name + "\""));
-  EXPECT_THAT(r.out, HasSubstr("HKLM, 32-bit view: \"" + second + "\""));
-  EXPECT_THAT(r.out, HasSubstr("CTX \"C:\\B\\B.CTX\""));
-  EXPECT_THAT(r.out, Not(HasSubstr(stranger)));
-
+  ExpectCheck("--list --driver " + Quoted(a.driver), 0,
+              {"HKCU, 32-bit view: " + Quoted(a.name), "HKLM, 32-bit view: " + Quoted(second), "CTX \"C:\\B\\B.CTX\""},
+              {stranger});
   // Without --driver: every driver whose Setup or Driver file is KVDRM.dll.
-  r = RunCheck("--list");
-  EXPECT_EQ(0u, r.status) << r.out;
-  EXPECT_THAT(r.out, HasSubstr("\"" + a.driver + "\""));
-  EXPECT_THAT(r.out, HasSubstr(a.name));
-  EXPECT_THAT(r.out, Not(HasSubstr(stranger)));
-
-  r = RunCheck("--list --driver \"KvdrmTest nobody's driver\"");
-  EXPECT_EQ(1u, r.status) << r.out;
-  EXPECT_THAT(r.out, HasSubstr("none"));
+  ExpectCheck("--list", 0, {Quoted(a.driver), a.name}, {stranger});
+  ExpectCheck("--list --driver \"KvdrmTest nobody's driver\"", 1, {"none"});
 }
 
 TEST(KitCheck, ReportsTheFileDataSource) {
@@ -340,26 +301,21 @@ TEST(KitCheck, ReportsTheFileDataSource) {
   ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
   testlib::ScopedKey fileDsn(HKEY_CURRENT_USER, fileDsnPath);
   fileDsn.SetString("DefaultDSNDir", dir);
-  Source s(HKEY_CURRENT_USER, testlib::ManagerDir("ok") + "MAIN.CTX");
+  Source s(testlib::ManagerDir("ok") + "MAIN.CTX");
   const std::string file = dir + "\\" + s.name + ".DSN";
 
-  CheckRun r = RunCheck("\"" + s.name + "\"");
-  EXPECT_THAT(r.out, HasSubstr("\"" + file + "\" does not exist"));
+  ExpectCheck(Quoted(s.name), kAnyStatus, {Quoted(file) + " does not exist"});
   FILE *f = fopen(file.c_str(), "wb");
   ASSERT_NE(nullptr, f);
   fputs("[ODBC]\r\nDSN=x\r\n", f);
   fclose(f);
-  r = RunCheck("\"" + s.name + "\"");
-  EXPECT_THAT(r.out, HasSubstr("\"" + file + "\" exists"));
-  EXPECT_EQ(0u, r.status);
+  ExpectCheck(Quoted(s.name), 0, {Quoted(file) + " exists"});
   DeleteFileA(file.c_str());
   RemoveDirectoryA(dir.c_str());
 }
 
 TEST(KitCheck, RefusesAWrongCommandLine) {
-  EXPECT_EQ(2u, RunCheck("").status);
-  EXPECT_EQ(2u, RunCheck("--frobnicate").status);
-  EXPECT_EQ(2u, RunCheck("--list --driver").status);
+  for (const char *args : {"", "--frobnicate", "--list --driver"}) ExpectCheck(args, 2);
 }
 
 }  // namespace

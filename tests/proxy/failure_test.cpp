@@ -1,8 +1,10 @@
-// Beginning a session that fails at each step, and what ending it then
-// calls and releases. Whether the proxy still holds a manager is read from
-// the loader: a module that nobody references is gone.
+// Beginning a session: the handshake with the manager, a begin that fails at
+// each step, and what ending it then calls and releases. Whether the proxy
+// still holds a manager is read from the loader: a module that nobody
+// references is gone. (Several sessions at once: tests/stress.)
 #include <gtest/gtest.h>
 #include <limits.h>
+#include <string.h>
 
 #include "tests/common/proxy_util.h"
 
@@ -41,16 +43,13 @@ TEST(BeginFailure, OrdinalMissingKeepsModuleAndFoundEntries) {
   HMODULE module = GetModuleHandleA(file.c_str());
   ASSERT_NE(nullptr, module) << "the module must stay loaded after the failed begin";
   EXPECT_EQ(reinterpret_cast<uint32_t>(module), slot[3]);
-  EXPECT_EQ(0u, slot[1]);
-  EXPECT_EQ(0u, slot[2]);
+  EXPECT_EQ(0u, slot[1] | slot[2]);
+  // Every entry found stays in its slot; only ordinal 7's is empty.
   for (int n = 1; n <= 48; ++n) {
     uint32_t want = reinterpret_cast<uint32_t>(GetProcAddress(module, MAKEINTRESOURCEA(n)));
     EXPECT_EQ(want, slot[n + 3]) << "ordinal " << n;
-    if (n != 7) {
-      EXPECT_NE(0u, want) << "ordinal " << n;
-    }
+    EXPECT_EQ(n != 7, want != 0) << "ordinal " << n;
   }
-  EXPECT_EQ(0u, slot[10]);
 
   ModulePin pin(file);
   testmgr::State *st = pin.state();
@@ -124,10 +123,8 @@ TEST(BeginFailure, Handshake) {
     // published through the handle variable and marked.
     const testmgr::Call &c = st->log[0];
     EXPECT_EQ(1, c.ordinal);
-    EXPECT_EQ(reinterpret_cast<uint32_t>(&h), c.args[0]);
-    EXPECT_EQ(0xA2u, c.args[1]);
-    EXPECT_EQ(0xA3u, c.args[2]);
-    EXPECT_EQ(reinterpret_cast<uint32_t>(dsName), c.args[3]);
+    const uint32_t args[4] = {reinterpret_cast<uint32_t>(&h), 0xA2, 0xA3, reinterpret_cast<uint32_t>(dsName)};
+    EXPECT_EQ(0, memcmp(args, c.args, sizeof args));
     EXPECT_EQ(h, st->beginHandleVar);
     EXPECT_EQ(kMarker, st->beginSlot0);
     uint32_t managerHandle = slot[2];
@@ -140,43 +137,6 @@ TEST(BeginFailure, Handshake) {
     pin.Release();
     EXPECT_FALSE(IsLoaded(file));
   }
-}
-
-TEST(EndSession, ResultPassesThrough) {
-  const int32_t results[] = {0, -1, -1101, 0x12345678, INT_MIN, INT_MAX};
-  DataSource ds(ManagerDir("ok"));
-  ModulePin pin(ManagerFile("ok"));
-  testmgr::State *st = pin.state();
-  ASSERT_NE(nullptr, st);
-  for (int32_t r : results) {
-    DrmArg h = 0;
-    ASSERT_EQ(0, Begin()(&h, 0, 0, ds.name.c_str()));
-    st->results[12] = r;
-    EXPECT_EQ(r, End()(h));
-  }
-}
-
-// A handle value taken before and after: leaked registry keys or modules
-// would push up the lowest free handle slot.
-HANDLE ProbeHandle() {
-  HANDLE e = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  CloseHandle(e);
-  return e;
-}
-
-TEST(Session, LeavesNoHandleBehind) {
-  DataSource ok(ManagerDir("ok")), missing(ManagerDir("missing7")), none(BinPath("nomgr\\"));
-  auto cycle = [&] {
-    for (const DataSource *ds : {&ok, &missing, &none}) {
-      DrmArg h = 0;
-      Begin()(&h, 0, 0, ds->name.c_str());
-      End()(h);
-    }
-  };
-  cycle();  // the platform may keep handles of its own from the first use
-  HANDLE before = ProbeHandle();
-  for (int i = 0; i < 5; ++i) cycle();
-  EXPECT_EQ(before, ProbeHandle());
 }
 
 }  // namespace
