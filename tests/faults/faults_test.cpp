@@ -58,18 +58,22 @@ const char *const kRequestNames[] = {"add B", "configure A", "rename A to B", "r
 // What became of the data sources A (existing before) and B (the new name).
 enum Fate { kIntact, kGone, kGoneFileKept, kRewritten, kWritten, kAbsent };
 
-// A key that the caller may read but not open with full access; its DACL
-// is restored when it goes.
+// A key that the caller may read but not open with full access (or, given
+// no KEY_READ in `everyone`, not even read); its DACL is restored when it
+// goes.
 struct LockedKey {
-  LockedKey(HKEY root, const std::string &path, REGSAM view) {
+  LockedKey(HKEY root, const std::string &path, REGSAM view,
+            DWORD everyone = KEY_READ | DELETE | WRITE_DAC | READ_CONTROL) {
     if (testlib::OpenKey(root, path, READ_CONTROL | WRITE_DAC, key, view) != ERROR_SUCCESS) return;
     DWORD size = 0;
     RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, nullptr, &size);
     saved.resize(size);
     if (RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, saved.data(), &size) != ERROR_SUCCESS) return;
     // RegSetKeySecurity changes this key only; existing subkeys keep theirs.
-    locked = testlib::SetEveryoneAccess(key.get(), KEY_READ | DELETE | WRITE_DAC | READ_CONTROL) == ERROR_SUCCESS &&
-             !testlib::KeyOpens(root, path, KEY_ALL_ACCESS, view);  // else the platform ignores the DACL
+    // Else the platform ignores the DACL.
+    REGSAM denied = (everyone & KEY_QUERY_VALUE) ? KEY_ALL_ACCESS : KEY_READ;
+    locked = testlib::SetEveryoneAccess(key.get(), everyone) == ERROR_SUCCESS &&
+             !testlib::KeyOpens(root, path, denied, view);
   }
   ~LockedKey() {
     if (!saved.empty()) RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, saved.data());
@@ -82,8 +86,9 @@ struct LockedKey {
 // One request under one fault: an installer call that fails, or keys that
 // open for reading only (B's, A's, the data sources root of
 // HKEY_CURRENT_USER, or for a standard user the driver's registration, A
-// and the data sources root in both views of HKEY_LOCAL_MACHINE).
-enum Lock { kNoLock, kLockB, kLockA, kLockRoot, kLockMachine };
+// and the data sources root in both views of HKEY_LOCAL_MACHINE), or that
+// root with A's key not even readable.
+enum Lock { kNoLock, kLockB, kLockA, kLockRoot, kLockMachine, kLockRootHideA };
 const odbcdouble::Fn kNoFailure = odbcdouble::kFnCount;
 struct Row {
   odbcdouble::Fn fails;
@@ -199,7 +204,11 @@ class Faults : public DoubleTest {
     const std::string ini = "Software\\ODBC\\ODBC.INI";
     if (row.lock == kLockB) lock(HKEY_CURRENT_USER, DataSourcePath(b), 0);
     if (row.lock == kLockA) lock(HKEY_CURRENT_USER, DataSourcePath(a), 0);
-    if (row.lock == kLockRoot) lock(HKEY_CURRENT_USER, ini, 0);
+    if (row.lock == kLockRoot || row.lock == kLockRootHideA) lock(HKEY_CURRENT_USER, ini, 0);
+    if (row.lock == kLockRootHideA) {
+      locks.emplace_back(new LockedKey(HKEY_CURRENT_USER, DataSourcePath(a), 0, WRITE_DAC | READ_CONTROL));
+      ASSERT_TRUE(locks.back()->locked) << "A unreadable";
+    }
     if (row.lock == kLockMachine)
       for (REGSAM view : views)
         for (const std::string &path : {DriverPath(driver.name), DataSourcePath(a), ini})
@@ -279,12 +288,14 @@ TEST_F(Faults, KeysThatOpenForReadingOnly) {
 // The data sources root of HKEY_CURRENT_USER does not open with full
 // access (run alone: every program that writes data sources would fail
 // meanwhile). A's key cannot be deleted: removal and rename fail and keep A
-// whole; A's own key is still writable, so configuring it works. (Whether
-// a new key can be created under the root is the platform's affair.)
+// whole, also when A's key cannot even be read (it is there all the same);
+// A's own key is still writable, so configuring it works. (Whether a new
+// key can be created under the root is the platform's affair.)
 TEST_F(Faults, RootNotWritable) {
   const Row rows[] = {
       {kNoFailure, kLockRoot, 0, kRemove, kRequestFailed, kIntact, kAbsent},
       {kNoFailure, kLockRoot, 0, kRename, kRequestFailed, kIntact, kAbsent},
+      {kNoFailure, kLockRootHideA, 0, kRemove, kRequestFailed, kIntact, kAbsent},
       {kNoFailure, kLockRoot, 0, kConfigure, 0, kRewritten, kAbsent},
   };
   for (const Row &row : rows) RunRow(row);
