@@ -85,10 +85,6 @@ const std::string &Driver() {
   return name;
 }
 
-ConfigDsnFn ConfigDsn() {
-  return reinterpret_cast<ConfigDsnFn>(reinterpret_cast<void *>(testlib::KvdrmProc("ConfigDSN")));
-}
-
 HWND Ui::Focus() const {
   GUITHREADINFO info = {};
   info.cbSize = sizeof info;
@@ -260,7 +256,7 @@ void Screenshot(const char *what, HWND shown) {
 
 BOOL RunDialog(WORD request, const std::string &attributes, const std::function<void(Ui &)> &script,
                bool *sawDialog) {
-  ConfigDsnFn configDsn = ConfigDsn();
+  testlib::ConfigDsnFn configDsn = testlib::KvdrmConfigDSN();
   if (!configDsn) {
     ADD_FAILURE() << "KVDRM.dll has no ConfigDSN";
     return FALSE;

@@ -103,9 +103,6 @@ void Screenshot(const char *what, HWND shown);
 // The driver description the tests pass to ConfigDSN: a driver this
 // program registers (HKLM, 32-bit view) for its run and removes at exit.
 const std::string &Driver();
-// ConfigDSN of KVDRM.dll.
-typedef BOOL(__stdcall *ConfigDsnFn)(HWND, UINT, LPCSTR, LPCSTR);
-ConfigDsnFn ConfigDsn();
 
 // ConfigDSN(host, request, Driver(), attributes) on this thread while
 // `script` runs on a second one. Whatever the script leaves open is closed

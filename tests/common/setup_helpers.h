@@ -20,11 +20,6 @@ namespace setuptest {
 const BOOL kTrue = static_cast<BOOL>(-1);
 enum { kComponentNotFound = 6, kInvalidName = 7, kRequestFailed = 11 };
 
-typedef BOOL(__stdcall *ConfigFn)(HWND, UINT, LPCSTR, LPCSTR);
-inline ConfigFn KvdrmConfigDSN() {
-  return reinterpret_cast<ConfigFn>(reinterpret_cast<void *>(testlib::KvdrmProc("ConfigDSN")));
-}
-
 inline std::string DriverPath(const std::string &driver) { return "Software\\ODBC\\ODBCINST.INI\\" + driver; }
 
 // A driver registered under HKLM\Software\ODBC\ODBCINST.INI in the

@@ -78,6 +78,11 @@ void DeleteDataSourceEverywhere(const std::string &name);
 // KVDRM.dll as a driver sees it, loaded by name from beside the program.
 HMODULE Kvdrm();
 FARPROC KvdrmProc(const char *name);
+// Its ConfigDSN, as the installer calls it.
+typedef BOOL(__stdcall *ConfigDsnFn)(HWND, UINT, LPCSTR, LPCSTR);
+inline ConfigDsnFn KvdrmConfigDSN() {
+  return reinterpret_cast<ConfigDsnFn>(reinterpret_cast<void *>(KvdrmProc("ConfigDSN")));
+}
 
 typedef int32_t(__stdcall *BeginFn)(DrmArg *, DrmArg, DrmArg, const char *);
 typedef int32_t(__stdcall *EndFn)(DrmArg);

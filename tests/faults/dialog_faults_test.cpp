@@ -120,7 +120,7 @@ TEST_F(DialogFaults, RenameThroughInstallerFailuresAndANestedRequest) {
     BOOL nested = kTrue;
     const std::string nestedList = AttributeList({"DSN=" + bystander.name(), "Description=nested"});
     BOOL r = RunDialog(kConfigure, AttributeList({"DSN=" + a.name()}), [&](Ui &ui) {
-      ui.OnUiThread([&] { nested = ConfigDsn()(nullptr, kConfigure, Driver().c_str(), nestedList.c_str()); });
+      ui.OnUiThread([&] { nested = testlib::KvdrmConfigDSN()(nullptr, kConfigure, Driver().c_str(), nestedList.c_str()); });
       ui.OkWithName(b.name());
       EXPECT_EQ(kInvalidText, AnswerMessageBox(ui));
       EXPECT_TRUE(ui.Open()) << "the dialog stays open after the message";

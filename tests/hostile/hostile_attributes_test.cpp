@@ -64,7 +64,7 @@ class HostileAttributes : public DoubleTest {
     for (const std::string &d : snap::Differences(before, Picture(), own)) ADD_FAILURE() << d;
   }
 
-  ConfigFn config = KvdrmConfigDSN();
+  testlib::ConfigDsnFn config = testlib::KvdrmConfigDSN();
   std::string neighbour = UniqueName("neighbour"), sub = UniqueName("sub");
   Cleanup cleanup{{neighbour}};
 };

@@ -34,7 +34,7 @@ struct ProfileValue {
 };
 
 TEST(HostileProfile, ConfigureReadsBoundedTextsWhateverStands) {
-  ConfigFn config = KvdrmConfigDSN();
+  testlib::ConfigDsnFn config = testlib::KvdrmConfigDSN();
   ASSERT_NE(nullptr, config);
   ScopedDriver driver(UniqueName("drv"), ScopedDriver::kBoth);
   // A bystander; removed with its key when the test ends.

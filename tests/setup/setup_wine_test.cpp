@@ -80,7 +80,7 @@ TEST(WineInstaller, StoredInTheModesRootWhereTheDriverIs) {
       {"user, driver in both views", kBoth, false, false, false},
       {"user, driver in the 64-bit view", k64, false, false, false},
   };
-  ConfigFn config = KvdrmConfigDSN();
+  testlib::ConfigDsnFn config = testlib::KvdrmConfigDSN();
   ASSERT_NE(nullptr, config);
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
