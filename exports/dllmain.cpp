@@ -1,11 +1,12 @@
 // The entry point of KVDRM.dll: keep the module instance for the setup
-// dialog, and leave no data source attributes behind when the library goes.
+// dialog. Nothing else: no state outlives a request, so there is nothing to
+// free when the library goes (and at process exit, other threads may have
+// died holding the heap's lock).
 // In the lean build it is the image's entry itself, with no C runtime
 // start-up code before it.
 #include <windows.h>
 
 #include "setup/module.h"
-#include "setup/setup_request.h"
 
 namespace kvdrm {
 HINSTANCE g_module = nullptr;
@@ -20,8 +21,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     // per-thread storage.)
     DisableThreadLibraryCalls(instance);
 #endif
-  } else if (reason == DLL_PROCESS_DETACH) {
-    kvdrm::ClearAttributes(kvdrm::g_attributes);
   }
   return TRUE;
 }

@@ -2,6 +2,8 @@
 // the setup dialog and storage; and the dialog's field of each attribute.
 // Pure code (no windows.h).
 #pragma once
+#include <stdint.h>
+
 #include "registry/text.h"
 
 namespace kvdrm {
@@ -12,11 +14,15 @@ constexpr int kAttributeCount = 4;
 // Keys by index; [0] is unused. Keys compare byte for byte.
 extern const char *const kAttributeKeys[kAttributeCount + 1];
 
-// A plain record; ClearAttributes frees its texts.
+struct Journal;
+
+// A plain record, one per request; ClearAttributes frees its texts.
 struct AttributeSet {
   Text values[kAttributeCount + 1];  // values[1..4]; empty = unset
   Text initialName;                  // the name the request's list gave
   const char *driver;                // borrowed for the current request only
+  uint32_t request;                  // the request code as ConfigDSN got it
+  Journal *journal;                  // what the request changed, to put back if it fails
 };
 
 void ClearAttributes(AttributeSet &set);

@@ -22,8 +22,9 @@ const char kSetupTitle[] = "Kolvar ODBC Setup";
 // Lives from before the dialog to after its loop; every control uses it.
 HFONT g_dialogFont = nullptr;
 // The dialog while its loop runs: that loop dispatches every message of the
-// caller's thread, so another request can arrive in the middle of this one.
-HWND g_openDialog = nullptr;
+// caller's thread, so another request can arrive in the middle of this one,
+// and requests on other threads wait for this one: both look here.
+HWND volatile g_openDialog = nullptr;
 
 // What the dialog works on; the creation parameter, kept in DWLP_USER.
 struct DialogState {
@@ -144,10 +145,19 @@ void Accept(HWND dialog) {
     return;
   }
   // Registering the name replaces its key's values with a bare "Driver".
-  // When storage cannot write them again (a standard user and a system
+  // When storage could not then do its part (a standard user and a system
   // data source, say), the installer is not asked: the dialog closes and
-  // storage reports why, with the data source as it was.
-  if (CanStoreDataSource(a.driver, name) && !g_sys.SQLWriteDSNToIni(name, driver)) {
+  // storage reports why, with the data source as it was. Otherwise what
+  // the installer may change is remembered, to be put back if the request
+  // fails after all.
+  Registration can = PrepareRegistration(a, name);
+  if (can == kRegistrationOutOfMemory) {
+    state.outOfMemory = true;
+    Cancel(dialog);
+    return;
+  }
+  if (can == kCanRegister && !g_sys.SQLWriteDSNToIni(name, driver)) {
+    PutBack(*a.journal);
     ShowError(kInvalidName);
     return;
   }

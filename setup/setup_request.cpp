@@ -7,27 +7,103 @@
 
 namespace kvdrm {
 
-AttributeSet g_attributes;
-
 namespace {
 
-StoreOutcome Run(AttributeSet &a, HWND parent, uint32_t request, const char *attributes) {
+// One request at a time in the process: the running request's thread, or
+// 0. Statically initialised, so loading the library costs nothing.
+SRWLOCK g_requestLock = SRWLOCK_INIT;
+CONDITION_VARIABLE g_requestDone = CONDITION_VARIABLE_INIT;
+DWORD g_requestThread = 0;
+
+// Waits until no other request runs, and takes the turn. False, with the
+// open dialog if any, when the request must be refused instead: it arrived
+// through the running request's own dialog loop (the same thread), or a
+// setup dialog is open, whose user may take as long as they like.
+bool BeginRequest(HWND *open) {
+  const DWORD self = GetCurrentThreadId();
+  AcquireSRWLockExclusive(&g_requestLock);
+  bool turn = true;
+  while (g_requestThread) {
+    *open = OpenSetupDialog();
+    if (g_requestThread == self || *open) {
+      turn = false;
+      break;
+    }
+    // A dialog opened meanwhile does not wake us: look again now and then.
+    SleepConditionVariableSRW(&g_requestDone, &g_requestLock, 50, 0);
+  }
+  if (turn) g_requestThread = self;
+  ReleaseSRWLockExclusive(&g_requestLock);
+  return turn;
+}
+
+void EndRequest() {
+  AcquireSRWLockExclusive(&g_requestLock);
+  g_requestThread = 0;
+  ReleaseSRWLockExclusive(&g_requestLock);
+  WakeAllConditionVariable(&g_requestDone);
+}
+
+// Brings the open dialog to the front and posts the refusal. The running
+// request's bindings are its own, so the two calls are looked up here.
+void Refuse(HWND open) {
+  if (open) {
+    if (HMODULE user = LoadLibraryA(g_systemDlls[kUser32])) {
+      FARPROC front = GetProcAddress(user, "SetForegroundWindow");
+      if (front) reinterpret_cast<decltype(&::SetForegroundWindow)>(reinterpret_cast<void *>(front))(open);
+      FreeLibrary(user);
+    }
+  }
+  if (HMODULE installer = LoadLibraryA(g_systemDlls[kOdbccp32])) {
+    FARPROC post = GetProcAddress(installer, "SQLPostInstallerError");
+    if (post)
+      reinterpret_cast<decltype(&::SQLPostInstallerError)>(reinterpret_cast<void *>(post))(
+          ODBC_ERROR_REQUEST_FAILED, "A setup dialog of this driver is already open");
+    FreeLibrary(installer);
+  }
+}
+
+StoreOutcome Run(AttributeSet &a, HWND parent, const char *attributes) {
   ParsedAttributes parsed;
   ParseAttributeList(attributes, parsed);
   for (int i = 1; i <= kAttributeCount; ++i)
     if (parsed.values[i] && !TextSetZ(a.values[i], parsed.values[i])) return kOutOfMemory;
-  // A list without a name must not act on the name an earlier request left.
-  if (!parsed.values[kAttrDsn]) TextFree(a.values[kAttrDsn]);
   if (!TextSet(a.initialName, a.values[kAttrDsn].data, a.values[kAttrDsn].length)) return kOutOfMemory;
 
-  RequestKind kind = ClassifyRequest(request);
+  RequestKind kind = ClassifyRequest(a.request);
   if (!FillAbsent(kind == kRequestAdd, parsed, TextStr(a.initialName), a.values, ReadProfileValue))
     return kOutOfMemory;
   // A dialog that could not be created leaves the request as one without a
   // dialog: an empty name is then a missing name, not a Cancel.
   DialogResult dialog = kind != kRequestRemove && parent ? ShowSetupDialog(a) : kDialogNotCreated;
   if (dialog == kDialogOutOfMemory) return kOutOfMemory;
-  return StoreDataSource(a, request, dialog == kDialogClosed);
+  return StoreDataSource(a, dialog == kDialogClosed);
+}
+
+BOOL Serve(HWND parent, WORD request, const char *driver, const char *attributes) {
+  if (!BindSystemCalls()) {
+    if (g_sys.SQLPostInstallerError)
+      g_sys.SQLPostInstallerError(ODBC_ERROR_LOAD_LIB_FAILED, "Could not load a system library");
+    return FALSE;
+  }
+  // The request's whole state: nothing of it outlives the request. The
+  // driver description is the caller's and is valid only during the call.
+  Journal journal = {};
+  AttributeSet set = {};
+  set.driver = driver;
+  set.request = request;
+  set.journal = &journal;
+  StoreOutcome out = Run(set, parent, attributes);
+  // All or nothing: a request that fails leaves everything as it found it,
+  // the installer's registration of a new name included.
+  if (out.ok)
+    Forget(journal);
+  else
+    PutBack(journal);
+  ClearAttributes(set);
+  // Posted last: the installer's other calls clear its error queue.
+  if (!out.ok) g_sys.SQLPostInstallerError(static_cast<DWORD>(out.error), out.message);
+  return out.ok ? static_cast<BOOL>(-1) : FALSE;
 }
 
 }  // namespace
@@ -36,23 +112,16 @@ StoreOutcome Run(AttributeSet &a, HWND parent, uint32_t request, const char *att
 
 extern "C" BOOL WINAPI ConfigDSN(HWND parent, WORD request, LPCSTR driver, LPCSTR attributes) {
   using namespace kvdrm;
-  if (!BindSystemCalls()) {
-    if (g_sys.SQLPostInstallerError)
-      g_sys.SQLPostInstallerError(ODBC_ERROR_LOAD_LIB_FAILED, "Could not load a system library");
+  // Requests from several threads run one after the other; one that
+  // arrives through an open setup dialog's message loop, or while such a
+  // dialog is open on another thread, would overwrite or wait on the state
+  // of the one in progress, and is refused.
+  HWND open = nullptr;
+  if (!BeginRequest(&open)) {
+    Refuse(open);
     return FALSE;
   }
-  // One request at a time: a request that arrives through an open setup
-  // dialog's message loop would overwrite the state of the one in progress.
-  if (HWND open = OpenSetupDialog()) {
-    g_sys.SetForegroundWindow(open);
-    g_sys.SQLPostInstallerError(ODBC_ERROR_REQUEST_FAILED, "A setup dialog of this driver is already open");
-    return FALSE;
-  }
-  g_attributes.driver = driver;
-  StoreOutcome out = Run(g_attributes, parent, request, attributes);
-  // The description is the caller's and is valid only during the call.
-  g_attributes.driver = nullptr;
-  // Posted last: the installer's other calls clear its error queue.
-  if (!out.ok) g_sys.SQLPostInstallerError(static_cast<DWORD>(out.error), out.message);
-  return out.ok ? static_cast<BOOL>(-1) : FALSE;
+  BOOL result = Serve(parent, request, driver, attributes);
+  EndRequest();
+  return result;
 }

@@ -1,6 +1,6 @@
 // A setup request from the installer: ConfigDSN, declared by <odbcinst.h>
 // (the request is a WORD there: only its low 16 bits arrive). It binds the
-// system calls, parses the attribute list into g_attributes, fills what it
+// system calls, parses the attribute list into a set of its own, fills what it
 // left out, shows the dialog for an add or configure request with a parent
 // window and stores the result. TRUE is all bits set, as the installer's
 // callers expect; FALSE when a data source that should have been stored or
@@ -12,11 +12,6 @@
 
 #include "setup/attributes.h"
 
-namespace kvdrm {
-
-// The one piece of process-wide state of data source setup: lives from
-// load to unload (which clears it) and carries over between requests. One
-// request at a time per process; nothing here is guarded.
-extern AttributeSet g_attributes;
-
-}  // namespace kvdrm
+// Requests run one at a time in the process, from any thread: a request
+// waits for the running one to end. One that arrives while a setup dialog
+// is open (through its message loop, or on another thread) is refused.

@@ -1,5 +1,7 @@
 // Storing and removing a data source: its registry key in both registry
-// views, its "ODBC Data Sources" value and its file data source.
+// views, its "ODBC Data Sources" value and its file data source. A request
+// is all or nothing: everything it would change is checked and remembered
+// first, and put back when a change still fails.
 #pragma once
 #include <windows.h>
 
@@ -8,21 +10,47 @@
 
 namespace kvdrm {
 
+// What a request may change, as it was before: data source keys with their
+// values, and values of "ODBC Data Sources". Start it zeroed ({}).
+struct SavedEntry {
+  HKEY root;
+  REGSAM view;   // 0 or KEY_WOW64_64KEY
+  bool isKey;    // the key of `name`; else `name`'s value in the list
+  bool existed;
+  DWORD type;    // of a list value
+  Text name;
+  Text data;     // a list value's bytes, or a key's values packed
+};
+struct Journal {
+  SavedEntry entries[16];
+  int count;
+};
+
+// Puts back every remembered entry, the latest first (so an entry
+// remembered twice ends as it was first seen), then forgets them.
+void PutBack(Journal &journal);
+// Forgets the entries: what the request did stays.
+void Forget(Journal &journal);
+
 // Persists or removes the data source that `set` describes, after the
 // dialog (if any) has closed. Decides with PlanStorage, reads the
-// installer's configuration mode and runs the two passes: in each, the
-// initial name's key, file data source and list value go (a rename or
-// removal), then values[1]'s key is written with "Description", "DBQ",
-// "CTX" and "Driver", and its file data source.
-StoreOutcome StoreDataSource(const AttributeSet &set, uint32_t request, bool dialogShown);
+// installer's configuration mode, checks in every view it changes that
+// each change can be made, remembers what is there in set.journal, then
+// removes the initial name's key and list value (a rename or removal) and
+// writes values[1]'s key with "Description", "DBQ", "CTX" and "Driver".
+// The first change that fails ends the request (the caller puts back the
+// journal). The file data sources follow, best effort, only when all of
+// that succeeded.
+StoreOutcome StoreDataSource(const AttributeSet &set, bool dialogShown);
 
-// Whether storage could write the data source `name` of `driver` now: the
-// driver is registered and the key can be created or opened for writing in
-// at least one view, under the root of the installer's configuration mode.
-// Leaves no key behind; false when memory is short. The dialog asks before
-// the installer's registration of the name, which replaces the key's
-// values with a bare "Driver".
-bool CanStoreDataSource(const char *driver, const char *name);
+// The dialog's OK before the installer registers `name`, which replaces its
+// key's values with a bare "Driver" and lists it: whether the request could
+// store `name` now (every check that storage makes, the removal of the old
+// name in a rename included), and if so, what the installer may change
+// (the key and list value of `name` in both roots and views) remembered in
+// set.journal. Out of memory is an outcome of its own.
+enum Registration { kCanRegister, kCannotStore, kRegistrationOutOfMemory };
+Registration PrepareRegistration(const AttributeSet &set, const char *name);
 
 // One entry of the installer's profile "odbc.ini": at most 255 characters,
 // "" when missing. A null entry asks for the section's entry names, so the

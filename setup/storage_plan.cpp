@@ -32,6 +32,14 @@ bool IsReservedName(const char *name, const char *reserved, LeadByteTest isLead)
   return !name[i] && !reserved[i];
 }
 
+// Whether the n bytes at s are the ASCII word `word` (of length n) in any
+// letter case. A byte of a double-byte character is never a letter here.
+bool IsWord(const char *s, size_t n, const char *word) {
+  for (size_t i = 0; i < n; ++i)
+    if (!word[i] || Upper(s[i]) != word[i]) return false;
+  return !word[n];
+}
+
 }  // namespace
 
 bool IsStorableName(const char *name, LeadByteTest isLead) {
@@ -39,7 +47,27 @@ bool IsStorableName(const char *name, LeadByteTest isLead) {
          !IsReservedName(name, "ODBC File DSN", isLead);
 }
 
-bool HasFileDataSource(const char *name) { return !strchr(name, '/'); }
+bool IsFileName(const char *name, LeadByteTest isLead) {
+  size_t n = strlen(name);
+  if (!n || name[n - 1] == '.' || name[n - 1] == ' ') return false;
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char c = static_cast<unsigned char>(name[i]);
+    // A trail byte is part of its character, whatever its value.
+    if (isLead(c) && i + 1 < n) {
+      ++i;
+      continue;
+    }
+    if (c < 32 || strchr("/\\:*?\"<>|", c)) return false;
+  }
+  // Devices keep their names with any extension, and with blanks before it.
+  size_t base = 0;
+  while (base < n && name[base] != '.') ++base;
+  while (base > 0 && name[base - 1] == ' ') --base;
+  static const char *const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+  for (const char *d : kDevices)
+    if (IsWord(name, base, d)) return false;
+  return !(base == 4 && name[3] >= '1' && name[3] <= '9' && (IsWord(name, 3, "COM") || IsWord(name, 3, "LPT")));
+}
 
 StoragePlan PlanStorage(uint32_t request, const char *initialName, const char *name, bool dialogShown,
                         LeadByteTest isLead) {
@@ -69,29 +97,16 @@ StoragePlan PlanStorage(uint32_t request, const char *initialName, const char *n
   return plan;
 }
 
-StoreOutcome JudgePasses(const StoragePlan &plan, const PassResult results[2]) {
-  StoreOutcome out;
-  if (!plan.act) {
-    out.ok = plan.error == 0;
-    out.error = plan.error;
-    out.message = plan.message;
-    return out;
+int PlanTargets(const StoragePlan &plan, int rootIndex, const bool driverFound[2], StorageTarget out[2]) {
+  int n = 0;
+  if (!plan.act) return 0;
+  const int views = rootIndex == 1 ? 2 : 1;
+  for (int v = 0; v < views; ++v) {
+    bool driver = rootIndex == 1 ? driverFound[v] : driverFound[0] || driverFound[1];
+    if (plan.write && !driver) continue;
+    out[n++] = {v ? 0x0100u : 0u, plan.removeInitial, plan.write};
   }
-  const bool denied = results[0].denied || results[1].denied;
-  if (plan.write && !results[0].driverFound && !results[1].driverFound) {
-    out.ok = false;
-    out.error = kErrorComponentNotFound;
-    out.message = "Driver not registered";
-  } else if (results[0].removeFailed || results[1].removeFailed) {
-    out.ok = false;
-    out.error = kErrorRequestFailed;
-    out.message = denied ? "Could not remove the data source: access denied" : "Could not remove the data source";
-  } else if (plan.write && !results[0].written && !results[1].written) {
-    out.ok = false;
-    out.error = kErrorRequestFailed;
-    out.message = denied ? "Could not write the data source: access denied" : "Could not write the data source";
-  }
-  return out;
+  return n;
 }
 
 }  // namespace kvdrm

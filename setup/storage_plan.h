@@ -35,10 +35,14 @@ constexpr uint32_t kPassAccess[2] = {0xF003F, 0xF003F | 0x0100};
 // settings) in any letter case. Every other name is stored as it is.
 bool IsStorableName(const char *name, LeadByteTest isLead);
 
-// Whether the name has a file data source: a '/' would reach into a
-// subfolder of the file data source directory, so such a name has none
-// (its registry key is an ordinary one).
-bool HasFileDataSource(const char *name);
+// Whether the name can name a file data source, "<name>.DSN" in the
+// installer's folder: not when the file system would take it for something
+// else or refuse it. '/' reaches into a subfolder, ':' names a stream of
+// another file, CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9 (any
+// letter case, with any extension) name devices, '*' '?' '"' '<' '>' '|'
+// and control characters are refused, and a trailing '.' or blank is
+// dropped. Such a data source is stored all the same, without a file.
+bool IsFileName(const char *name, LeadByteTest isLead);
 
 // The decision for one request, the same in both passes.
 struct StoragePlan {
@@ -55,18 +59,6 @@ struct StoragePlan {
 StoragePlan PlanStorage(uint32_t request, const char *initialName, const char *name, bool dialogShown,
                         LeadByteTest isLead);
 
-// What one pass managed: the driver's key opened in that pass's view, and
-// the data source key was created with its four values. removeFailed: the
-// initial name's key exists but could not be deleted (nor, then, anything
-// else of it), or a rename's new key could not be created; that pass then
-// left the old data source as it was.
-struct PassResult {
-  bool driverFound = false;
-  bool written = false;
-  bool removeFailed = false;
-  bool denied = false;  // what failed was refused for want of access
-};
-
 struct StoreOutcome {
   bool ok = true;
   int error = 0;
@@ -74,11 +66,20 @@ struct StoreOutcome {
 };
 constexpr StoreOutcome kOutOfMemory = {false, kErrorOutOfMemory, "Out of memory"};
 
-// A write succeeds when at least one pass found the driver and wrote the
-// key: on 64-bit Windows a 32-bit driver is registered in one view only, so
-// one failed pass is normal. A removal needs no driver; a removal that could
-// not finish in either pass is a failure. The message says "access denied"
-// when that was the cause.
-StoreOutcome JudgePasses(const StoragePlan &plan, const PassResult results[2]);
+// What a request that is not refused does in one registry view.
+struct StorageTarget {
+  uint32_t view;  // 0 or KEY_WOW64_64KEY
+  bool remove;    // the initial name's key and list value go
+  bool write;     // values[1]'s key is written
+};
+
+// The views a request changes, under the root of `rootIndex`, given where
+// the driver is registered (driverFound[0]: the default view, [1]: the
+// 64-bit view). A write goes to every view where the driver is, and a
+// rename removes the old name in those views; a removal goes to both views
+// and needs no driver. HKEY_CURRENT_USER is one key in both views, so it
+// is one target. Returns the number of targets; a write with none means
+// the driver is not registered.
+int PlanTargets(const StoragePlan &plan, int rootIndex, const bool driverFound[2], StorageTarget out[2]);
 
 }  // namespace kvdrm

@@ -15,6 +15,7 @@
 
 #include "tests/common/testlib.h"
 #include "tests/common/dialog_driver.h"
+#include "tests/common/imports.h"
 #include "tests/common/snapshot.h"
 #include "tests/odbcdouble/odbc_double.h"
 #include "tests/common/attribute_list_text.h"
@@ -52,6 +53,180 @@ class DialogFaults : public ::testing::Test {
 
 std::string SourceList(const std::string &name) {
   return AttributeList({"DSN=" + name, "Description=d", "DBQ=C:\\D", "CTX=C:\\D\\M.CTX"});
+}
+
+// ---- Every change a request makes, made to fail in turn ----
+// KVDRM.dll's own imports of the calls that change the registry or a file
+// are pointed at stand-ins that count the changes and fail the chosen one;
+// the installer's calls, bound by name at run time, through its import of
+// GetProcAddress. SQLWriteFileDSN is a working stand-in here (the double's
+// only records), so the file's side is seen.
+struct Sweep {
+  int calls = 0, failAt = 0;  // 0: nothing fails
+  std::string failed;         // the call that was made to fail
+  std::string dir;            // where SQLWriteFileDSN puts its files
+  FARPROC writeDsnToIni = nullptr;
+  bool Fail(const char *function) {
+    if (++calls != failAt) return false;
+    failed = function;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return true;
+  }
+} g_sweep;
+
+LONG WINAPI SweepRegCreateKeyExA(HKEY key, LPCSTR sub, DWORD reserved, LPSTR cls, DWORD options, REGSAM sam,
+                                 const SECURITY_ATTRIBUTES *sa, PHKEY out, LPDWORD disposition) {
+  if (g_sweep.Fail("RegCreateKeyExA")) return ERROR_ACCESS_DENIED;
+  return RegCreateKeyExA(key, sub, reserved, cls, options, sam, const_cast<SECURITY_ATTRIBUTES *>(sa), out,
+                         disposition);
+}
+LONG WINAPI SweepRegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size) {
+  return g_sweep.Fail("RegSetValueExA") ? ERROR_ACCESS_DENIED : RegSetValueExA(key, name, reserved, type, data, size);
+}
+LONG WINAPI SweepRegDeleteKeyA(HKEY key, LPCSTR sub) {
+  return g_sweep.Fail("RegDeleteKeyA") ? ERROR_ACCESS_DENIED : RegDeleteKeyA(key, sub);
+}
+LONG WINAPI SweepRegDeleteValueA(HKEY key, LPCSTR name) {
+  return g_sweep.Fail("RegDeleteValueA") ? ERROR_ACCESS_DENIED : RegDeleteValueA(key, name);
+}
+BOOL WINAPI SweepDeleteFileA(LPCSTR path) { return g_sweep.Fail("DeleteFileA") ? FALSE : DeleteFileA(path); }
+BOOL WINAPI SweepWriteFileDSN(LPCSTR file, LPCSTR section, LPCSTR key, LPCSTR text) {
+  if (g_sweep.Fail("SQLWriteFileDSN")) return FALSE;
+  std::string body = std::string("[") + section + "]\r\n" + key + "=" + text + "\r\n";
+  HANDLE h = CreateFileA((g_sweep.dir + "\\" + file + ".DSN").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                         nullptr);
+  if (h == INVALID_HANDLE_VALUE) return FALSE;
+  DWORD written = 0;
+  BOOL ok = WriteFile(h, body.data(), static_cast<DWORD>(body.size()), &written, nullptr);
+  CloseHandle(h);
+  return ok;
+}
+BOOL WINAPI SweepWriteDSNToIni(LPCSTR name, LPCSTR driver) {
+  if (g_sweep.Fail("SQLWriteDSNToIni")) return FALSE;
+  return reinterpret_cast<BOOL(WINAPI *)(LPCSTR, LPCSTR)>(reinterpret_cast<void *>(g_sweep.writeDsnToIni))(name,
+                                                                                                          driver);
+}
+FARPROC WINAPI SweepGetProcAddress(HMODULE module, LPCSTR name) {
+  FARPROC real = GetProcAddress(module, name);
+  if (!HIWORD(name)) return real;
+  if (!strcmp(name, "SQLWriteFileDSN")) return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(SweepWriteFileDSN));
+  if (!strcmp(name, "SQLWriteDSNToIni")) {
+    g_sweep.writeDsnToIni = real;
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(SweepWriteDSNToIni));
+  }
+  return real;
+}
+
+snap::Picture RegistryOnly(snap::Picture p) {
+  for (auto i = p.begin(); i != p.end();) i = i->first.rfind("file:", 0) == 0 ? p.erase(i) : std::next(i);
+  return p;
+}
+
+// Add, configure and remove of a user and a system data source without a
+// window, and a rename through the dialog: each run once to count its
+// changes, then once per change with that change failing. A request that
+// returns FALSE leaves everything as it was; one that returns TRUE has made
+// every registry change (only a file's change may fail, best effort).
+TEST_F(DialogFaults, EveryChangeFailingLeavesAllOrNothing) {
+  const std::string a = UniqueName("swA"), b = UniqueName("swB");
+  DataSource cleanA(a, false), cleanB(b, false);
+  testlib::ScopedKey driver64(HKEY_LOCAL_MACHINE, "Software\\ODBC\\ODBCINST.INI\\" + Driver(), KEY_WOW64_64KEY);
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof temp, temp);
+  g_sweep.dir = std::string(temp) + UniqueName("dsn");
+  CreateDirectoryA(g_sweep.dir.c_str(), nullptr);
+  HMODULE kvdrm = testlib::Kvdrm();
+  const struct {
+    const char *dll, *function;
+    void *stand;
+  } kStands[] = {{"advapi32.dll", "RegCreateKeyExA", reinterpret_cast<void *>(SweepRegCreateKeyExA)},
+                 {"advapi32.dll", "RegSetValueExA", reinterpret_cast<void *>(SweepRegSetValueExA)},
+                 {"advapi32.dll", "RegDeleteKeyA", reinterpret_cast<void *>(SweepRegDeleteKeyA)},
+                 {"advapi32.dll", "RegDeleteValueA", reinterpret_cast<void *>(SweepRegDeleteValueA)},
+                 {"kernel32.dll", "DeleteFileA", reinterpret_cast<void *>(SweepDeleteFileA)},
+                 {"kernel32.dll", "GetProcAddress", reinterpret_cast<void *>(SweepGetProcAddress)}};
+  std::vector<std::unique_ptr<testlib::ImportPatch>> patches;
+  for (const auto &s : kStands) {
+    patches.emplace_back(new testlib::ImportPatch(kvdrm, s.dll, s.function, s.stand));
+    ASSERT_TRUE(patches.back()->ok()) << s.function;
+  }
+  const struct {
+    const char *what;
+    WORD request;
+    uint16_t mode;
+    bool dialog;  // a configure renamed from A to B in the dialog
+  } rows[] = {{"add, user", kAdd, 1, false},           {"configure, user", kConfigure, 1, false},
+              {"remove, user", 3, 1, false},           {"add, system", kAdd, 2, false},
+              {"configure, system", kConfigure, 2, false}, {"remove, system", 3, 2, false},
+              {"rename, user", kConfigure, 1, true},   {"rename, system", kConfigure, 2, true}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.what);
+    // A stored (in the mode's root, both views for a system data source,
+    // listed, with its file) unless the request adds B.
+    auto prepare = [&] {
+      for (const std::string &n : {a, b}) {
+        testlib::DeleteDataSourceEverywhere(n);
+        DeleteFileA((g_sweep.dir + "\\" + n + ".DSN").c_str());
+      }
+      odbcdouble::Reset(state);
+      state->configMode = row.mode;
+      odbcdouble::SetDefaultDsnDir(state, g_sweep.dir.c_str());
+      if (row.request == kAdd) return;
+      HKEY root = row.mode == 2 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+      for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
+        kvdrm::RegKey k;
+        ASSERT_EQ(ERROR_SUCCESS, testlib::CreateKey(root, testlib::DataSourcePath(a), k, view));
+        for (const char *v : {"Description", "DBQ", "CTX", "Driver"}) testlib::SetString(k.get(), v, "old");
+        kvdrm::RegKey list;
+        ASSERT_EQ(ERROR_SUCCESS, testlib::CreateKey(root, "Software\\ODBC\\ODBC.INI\\ODBC Data Sources", list, view));
+        testlib::SetString(list.get(), a.c_str(), "x");
+      }
+      SweepWriteFileDSN(a.c_str(), "ODBC", "DSN", a.c_str());
+    };
+    auto run = [&](int failAt) {
+      prepare();
+      g_sweep.calls = 0;
+      g_sweep.failAt = failAt;
+      g_sweep.failed.clear();
+      const std::string list =
+          row.request == 3 ? AttributeList({"DSN=" + a}) : SourceList(row.request == kAdd ? b : a);
+      if (!row.dialog) return testlib::KvdrmConfigDSN()(nullptr, row.request, Driver().c_str(), list.c_str());
+      return RunDialog(row.request, list, [&](Ui &ui) {
+        ui.OkWithName(b);
+        // A name the installer would not register: the dialog says so and
+        // stays open; the user gives up.
+        if (g_sweep.failed == "SQLWriteDSNToIni") {
+          AnswerMessageBox(ui);
+          ui.Click(IDCANCEL);
+        }
+      });
+    };
+    prepare();
+    const snap::Picture before = snap::Take({g_sweep.dir});
+    ASSERT_EQ(kTrue, run(0));
+    const snap::Picture after = snap::Take({g_sweep.dir});
+    const int changes = g_sweep.calls;
+    ASSERT_FALSE(snap::Differences(before, after, {}).empty()) << "the request changed nothing";
+    printf("[ sweep    ] %s: %d changes\n", row.what, changes);
+    for (int k = 1; k <= changes; ++k) {
+      BOOL result = run(k);
+      const snap::Picture now = snap::Take({g_sweep.dir});
+      SCOPED_TRACE("change " + std::to_string(k) + " failing: " + g_sweep.failed);
+      ASSERT_FALSE(g_sweep.failed.empty()) << "the request made fewer changes than before";
+      const bool file = g_sweep.failed == "SQLWriteFileDSN" || g_sweep.failed == "DeleteFileA";
+      const bool gaveUp = g_sweep.failed == "SQLWriteDSNToIni";  // the dialog's Cancel
+      if (file) {
+        EXPECT_EQ(kTrue, result);
+        EXPECT_EQ(snap::Differences(RegistryOnly(after), RegistryOnly(now), {}), std::vector<std::string>());
+      } else {
+        EXPECT_EQ(gaveUp ? kTrue : FALSE, result);
+        EXPECT_EQ(snap::Differences(before, now, {}), std::vector<std::string>());
+      }
+    }
+  }
+  patches.clear();
+  for (const std::string &n : {a, b}) DeleteFileA((g_sweep.dir + "\\" + n + ".DSN").c_str());
+  RemoveDirectoryA(g_sweep.dir.c_str());
 }
 
 // A name typed before OK is checked in this order: a duplicate in the

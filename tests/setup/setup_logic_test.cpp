@@ -129,8 +129,27 @@ TEST(IsStorableName, BackslashesAndTheInstallersSectionsAreRefused) {
       {"ODBC File DS\x83N", true, true},
   };
   for (const auto &c : cases) EXPECT_EQ(c.ok, IsStorableName(c.name, c.cp932 ? Cp932Lead : SingleByte)) << c.name;
-  EXPECT_FALSE(HasFileDataSource("a/b"));
-  EXPECT_TRUE(HasFileDataSource("a b"));
+}
+
+// Names that the file system would refuse, change, or take for a device or
+// a stream of another file have no file data source.
+TEST(IsFileName, Table) {
+  const struct {
+    const char *name;
+    bool ok;
+    bool cp932 = false;
+  } cases[] = {
+      {"Sales", true},   {"a b", true},      {"a=b", true},      {"[x]", true},     {"a.b", true},
+      {"a/b", false},    {"a:b", false},     {"C:", false},      {"a*", false},     {"a?", false},
+      {"a\"b", false},  {"a<b", false},     {"a>b", false},     {"a|b", false},    {"a\tb", false},
+      {"a.", false},     {"a ", false},      {"", false},        {"CON", false},    {"con", false},
+      {"Nul.txt", false}, {"aux.a.b", false}, {"PRN ", false},   {"prn .x", false}, {"COM1", false},
+      {"lpt9.dsn", false}, {"COM0", true},   {"LPT10", true},    {"CONX", true},    {"CO", true},
+      {"xCON", true},    {"NUL_", true},     {"COMa", true},
+      // Code page 932: a trail byte 0x7C is part of its character, no '|'.
+      {"Kv\x83\x7C", true, true}, {"Kv\x83\x7C", false, false}, {"Kv\x83\x7C|", false, true},
+  };
+  for (const auto &c : cases) EXPECT_EQ(c.ok, IsFileName(c.name, c.cp932 ? Cp932Lead : SingleByte)) << c.name;
 }
 
 TEST(PlanStorage, Table) {
@@ -177,52 +196,48 @@ TEST(PlanStorage, Table) {
   }
 }
 
-TEST(JudgePasses, OnePassIsEnough) {
+// Which views a request changes: a write goes where the driver is
+// registered, a removal everywhere; HKEY_CURRENT_USER is one key.
+TEST(PlanTargets, Table) {
   StoragePlan write = PlanStorage(1, "A", "A", false, SingleByte);
   StoragePlan remove = PlanStorage(3, "A", "A", false, SingleByte);
   StoragePlan rename = PlanStorage(2, "A", "B", true, SingleByte);
+  StoragePlan refused = PlanStorage(1, "a\\b", "a\\b", false, SingleByte);
   ASSERT_TRUE(rename.act && rename.removeInitial && rename.write);
-  const char *const wrote = "", *const noWrite = "Could not write the data source",
-                    *const noRemove = "Could not remove the data source",
-                    *const noDriver = "Driver not registered",
-                    *const writeDenied = "Could not write the data source: access denied",
-                    *const removeDenied = "Could not remove the data source: access denied";
+  const uint32_t v64 = 0x0100;
   const struct {
     const char *what;
     const StoragePlan *plan;
-    PassResult r0, r1;
-    int error;  // 0: success
-    const char *message;
+    int root;
+    bool d32, d64;
+    const char *expect;  // per target: view ("d" default, "6" 64-bit), then r and/or w
   } cases[] = {
-      {"both passes wrote", &write, {true, true}, {true, true}, 0, wrote},
-      {"only the default view", &write, {true, true}, {false, false}, 0, wrote},
-      {"only the 64-bit view", &write, {false, false}, {true, true}, 0, wrote},
-      {"driver in neither view", &write, {false, false}, {false, false}, kErrorComponentNotFound, noDriver},
-      {"key created nowhere", &write, {true, false}, {true, false}, kErrorRequestFailed, noWrite},
-      {"key refused", &write, {true, false, false, true}, {false}, kErrorRequestFailed, writeDenied},
-      {"key in one, driver in the other", &write, {true, false}, {false, false}, kErrorRequestFailed, noWrite},
-      {"remove with the driver in one view", &remove, {false, false}, {true, false}, 0, wrote},
-      {"remove with the driver nowhere", &remove, {false, false}, {false, false}, 0, wrote},
-      {"remove failed in one view", &remove, {true, false, false}, {false, false, true}, kErrorRequestFailed, noRemove},
-      {"remove refused", &remove, {false, false, true, true}, {false}, kErrorRequestFailed, removeDenied},
-      {"rename in both views", &rename, {true, true}, {true, true}, 0, wrote},
-      {"rename kept A in one view", &rename, {true, false, true}, {true, true}, kErrorRequestFailed, noRemove},
-      {"rename kept A, driver only there", &rename, {true, false, true}, {false}, kErrorRequestFailed, noRemove},
+      {"user, driver in both views", &write, 0, true, true, "dw"},
+      {"user, driver in the 64-bit view", &write, 0, false, true, "dw"},
+      {"user, driver nowhere", &write, 0, false, false, ""},
+      {"system, driver in both", &write, 1, true, true, "dw 6w"},
+      {"system, driver in the default view", &write, 1, true, false, "dw"},
+      {"system, driver in the 64-bit view", &write, 1, false, true, "6w"},
+      {"system remove, driver nowhere", &remove, 1, false, false, "dr 6r"},
+      {"user remove", &remove, 0, false, true, "dr"},
+      {"system rename, driver in one view", &rename, 1, false, true, "6rw"},
+      {"user rename", &rename, 0, true, false, "drw"},
+      {"refused", &refused, 1, true, true, ""},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
-    PassResult r[2] = {c.r0, c.r1};
-    StoreOutcome o = JudgePasses(*c.plan, r);
-    EXPECT_EQ(c.error == 0, o.ok);
-    EXPECT_EQ(c.error, o.error);
-    EXPECT_STREQ(c.message, o.message);
+    StorageTarget t[2];
+    const bool found[2] = {c.d32, c.d64};
+    int n = PlanTargets(*c.plan, c.root, found, t);
+    std::string got;
+    for (int i = 0; i < n; ++i) {
+      if (i) got += ' ';
+      got += t[i].view == v64 ? '6' : t[i].view == 0 ? 'd' : '?';
+      if (t[i].remove) got += 'r';
+      if (t[i].write) got += 'w';
+    }
+    EXPECT_EQ(c.expect, got);
   }
-  PassResult none[2];
-  StoreOutcome cancelled = JudgePasses(PlanStorage(1, "A", "", true, SingleByte), none);
-  EXPECT_TRUE(cancelled.ok);
-  StoreOutcome unnamed = JudgePasses(PlanStorage(1, "", "", false, SingleByte), none);
-  EXPECT_FALSE(unnamed.ok);
-  EXPECT_EQ(kErrorInvalidName, unnamed.error);
 }
 
 }  // namespace

@@ -25,6 +25,8 @@
 
 #include "tests/common/leak_probe.h"
 #include "tests/common/proxy_util.h"
+#include "tests/common/setup_helpers.h"
+#include "tests/common/attribute_list_text.h"
 
 using namespace testlib;
 using namespace proxytest;
@@ -308,6 +310,40 @@ TEST_F(Stress, ThousandOpenAtOnceEndedInAnotherOrderOnAnotherThread) {
   ExpectNoManagerLoaded();
   EXPECT_LE(after.handleProbe, before.handleProbe);
   EXPECT_LE(after.heapBusy, before.heapBusy + kHeapMarginBytes);
+}
+
+}  // namespace
+
+namespace {
+
+// Setup requests from four threads at once, each adding, configuring and
+// removing names of its own through the installer: they run one after the
+// other, so every request returns TRUE and leaves exactly what it asked for.
+TEST(SetupStress, FourThreadsOfRequests) {
+  constexpr int kSetupThreads = 4, kNamesPerThread = 40;
+  setuptest::ScopedDriver driver(UniqueName("drv"));
+  auto config = KvdrmConfigDSN();
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kSetupThreads; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kNamesPerThread; ++i) {
+        const std::string name = UniqueName("st" + std::to_string(t) + "-" + std::to_string(i));
+        const std::string added = "C:\\A" + std::to_string(t) + "\\" + std::to_string(i) + ".CTX";
+        const std::string changed = "C:\\B" + std::to_string(t) + "\\" + std::to_string(i) + ".CTX";
+        auto request = [&](WORD code, const std::string &ctx) {
+          std::string list = AttributeList({"DSN=" + name, "Description=d", "DBQ=C:\\D", "CTX=" + ctx});
+          return config(nullptr, code, driver.name.c_str(), list.c_str()) == setuptest::kTrue;
+        };
+        bool ok = request(1, added) && setuptest::Stored(name, "CTX") == setuptest::Sz(added) &&
+                  request(2, changed) && setuptest::Stored(name, "CTX") == setuptest::Sz(changed) &&
+                  request(3, "") && !KeyExists(HKEY_CURRENT_USER, DataSourcePath(name));
+        if (!ok) ++wrong;
+        DeleteDataSourceEverywhere(name);
+      }
+    });
+  for (std::thread &th : threads) th.join();
+  EXPECT_EQ(0, wrong.load()) << "names not stored, changed and removed as asked";
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // The storage decision: what a request removes and writes. Whatever the
 // request code, names and dialog outcome, the plan never writes or removes
 // under a name with a '\\', never removes for an add or for a configure
-// that keeps its name, and never writes for a removal. (How the passes
-// are judged is tabled in setup_logic_test.)
+// that keeps its name, and never writes for a removal. A name that is a
+// file name holds none of the characters the file system refuses.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -47,6 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   kvdrm::RequestKind kind = kvdrm::ClassifyRequest(request);
   if (kind != kvdrm::ClassifyRequest(request & 0xFFFF)) abort();
   if (!NameRuleHolds(name) || !NameRuleHolds(initialName)) abort();
+
+  if (kvdrm::IsFileName(name.c_str(), SingleByte) &&
+      (name.find_first_of("/\\:*?\"<>|") != std::string::npos || name.back() == '.' || name.back() == ' '))
+    abort();
 
   kvdrm::StoragePlan plan = kvdrm::PlanStorage(request, initialName.c_str(), name.c_str(), dialogShown, SingleByte);
   if ((plan.write || plan.removeInitial) && !plan.act) abort();
