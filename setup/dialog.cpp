@@ -168,8 +168,15 @@ void Accept(HWND dialog) {
 // or the control file field (a change that reaches the dialog as EN_CHANGE).
 // Filters are pairs of description and pattern, each NUL-terminated; the
 // literal's own NUL ends the list.
-const char kDirectoryFilter[] = "Control File (-control.dat)\0-control.dat\0All Files (*.*)\0*.*\0";
-const char kControlFileFilter[] = "CTX Files (*.ctx)\0*.ctx\0All Files (*.*)\0*.*\0";
+constexpr char kDirectoryFilter[] = "Control File (-control.dat)\0-control.dat\0All Files (*.*)\0*.*\0";
+constexpr char kControlFileFilter[] = "CTX Files (*.ctx)\0*.ctx\0All Files (*.*)\0*.*\0";
+// The list's end, an empty pair, is the pattern's NUL and the literal's.
+constexpr bool EndsList(const char *filter, size_t size) {
+  return size >= 2 && filter[size - 2] == '\0' && filter[size - 1] == '\0';
+}
+static_assert(EndsList(kDirectoryFilter, sizeof kDirectoryFilter) &&
+                  EndsList(kControlFileFilter, sizeof kControlFileFilter),
+              "a filter list ends with an empty pair");
 
 // The record without its later members (pvReserved, dwReserved, FlagsEx):
 // the 76-byte form.

@@ -296,6 +296,8 @@ TEST_F(DialogFaults, RenameThroughInstallerFailuresAndANestedRequest) {
     const std::string nestedList = AttributeList({"DSN=" + bystander.name(), "Description=nested"});
     BOOL r = RunDialog(kConfigure, AttributeList({"DSN=" + a.name()}), [&](Ui &ui) {
       ui.OnUiThread([&] { nested = testlib::KvdrmConfigDSN()(nullptr, kConfigure, Driver().c_str(), nestedList.c_str()); });
+      ASSERT_EQ(1, state->errorCount) << "the refusal is posted";
+      EXPECT_EQ(11u, state->errors[0].code) << "ODBC_ERROR_REQUEST_FAILED";
       ui.OkWithName(b.name());
       EXPECT_EQ(kInvalidText, AnswerMessageBox(ui));
       EXPECT_TRUE(ui.Open()) << "the dialog stays open after the message";

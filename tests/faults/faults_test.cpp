@@ -52,8 +52,9 @@ namespace {
 
 HWND const kParent = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
 
-enum Request { kAdd, kConfigure, kRename, kRemove, kCaseRename };
-const char *const kRequestNames[] = {"add B", "configure A", "rename A to B", "remove A", "rename A to its upper case"};
+enum Request { kAdd, kConfigure, kRename, kRemove, kCaseRename, kLowerCaseRename };
+const char *const kRequestNames[] = {"add B",    "configure A", "rename A to B", "remove A", "rename A to its upper case",
+                                     "rename A to its lower case"};
 
 // What became of the data sources A (existing before) and B (the new name).
 enum Fate { kIntact, kGone, kGoneFileKept, kRewritten, kWritten, kAbsent };
@@ -133,7 +134,11 @@ class Faults : public DoubleTest {
         return ConfigDSN(kParent, 2, d, AttributeList({"DSN=" + a}).c_str());
       case kRemove: return ConfigDSN(nullptr, 3, d, AttributeList({"DSN=" + a}).c_str());
       case kCaseRename:
-        for (char c : a) g_script.renameTo += static_cast<char>(toupper(static_cast<unsigned char>(c)));
+      case kLowerCaseRename:
+        for (char c : a) {
+          int u = static_cast<unsigned char>(c);
+          g_script.renameTo += static_cast<char>(r == kCaseRename ? toupper(u) : tolower(u));
+        }
         return ConfigDSN(kParent, 2, d, AttributeList({"DSN=" + a}).c_str());
     }
     return FALSE;
@@ -307,6 +312,7 @@ TEST_F(Faults, RootNotWritable) {
 // included.
 TEST_F(Faults, RenameThatOnlyChangesLetterCase) {
   RunRow({kNoFailure, kNoLock, 0, kCaseRename, 0, kRewritten, kAbsent});
+  RunRow({kNoFailure, kNoLock, 0, kLowerCaseRename, 0, kRewritten, kAbsent});
 }
 
 }  // namespace
