@@ -190,6 +190,9 @@ std::string AnswerMessageBox(const Ui &ui, const char *screenshot) {
     if (lstrcmpiA(ClassOf(c).c_str(), "Static") == 0 && (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) icon = c;
   }
   EXPECT_EQ(std::vector<int>{IDOK}, buttons) << "buttons of the message box \"" << text << "\"";
+  // No owner, not task-modal: the setup dialog stays enabled beneath it.
+  EXPECT_EQ(nullptr, GetWindow(box, GW_OWNER)) << "owner of the message box \"" << text << "\"";
+  EXPECT_TRUE(IsWindowEnabled(ui.dialog)) << "the setup dialog beneath \"" << text << "\"";
   // The system's icons are shared: the box shows the very handle that
   // LoadIcon gives this process.
   const HICON exclamation = LoadIconA(nullptr, IDI_EXCLAMATION);
