@@ -106,9 +106,20 @@ TEST(WineInstaller, StoredInTheModesRootWhereTheDriverIs) {
     for (const auto &p : places) {
       EXPECT_EQ(p.there, InView(p.root, name, p.view)) << "view " << p.view;
       EXPECT_FALSE(ReadValue(p.root, kListKey, name.c_str(), p.view).present) << "listed in ODBC Data Sources";
-      if (p.there)
-        ExpectDataSource(p.root, p.view, name,
-                         {"Kolvar Muster Firmendaten", "F:\\X", "C:\\KOLVAR\\KOLVARD.CTX", driver.name});
+      if (!p.there) continue;
+      ExpectDataSource(p.root, p.view, name,
+                       {"Kolvar Muster Firmendaten", "F:\\X", "C:\\KOLVAR\\KOLVARD.CTX", driver.name});
+      // A volatile key would be gone after a restart; only a non-volatile
+      // key takes a non-volatile subkey.
+      kvdrm::RegKey probe;
+      EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExA(p.root, (DataSourcePath(name) + "\\probe").c_str(), 0, nullptr,
+                                               REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | p.view, nullptr,
+                                               probe.out(), nullptr))
+          << "the data source key is volatile";
+      probe.Close();
+      kvdrm::RegKey parent;
+      if (testlib::OpenKey(p.root, DataSourcePath(name), KEY_ALL_ACCESS, parent, p.view) == ERROR_SUCCESS)
+        RegDeleteKeyA(parent.get(), "probe");
     }
     if (c.in64 && c.in32) {
       EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\ODBC\\ODBC.INI\\" + name, KEY_WOW64_64KEY));
