@@ -50,7 +50,12 @@ void ScopedKey::SetString(const char *value, const std::string &text) {
 }
 
 void ScopedKey::SetRaw(const char *value, DWORD type, const void *data, DWORD size) {
-  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key_.get(), value, 0, type, static_cast<const BYTE *>(data), size));
+  // From a buffer that goes on with another byte: the registry's ANSI
+  // entry stores a text with a NUL after it when the byte after the data
+  // happens to be one (as after a std::string), and "no NUL" would not be.
+  std::vector<BYTE> bytes(static_cast<const BYTE *>(data), static_cast<const BYTE *>(data) + size);
+  bytes.push_back('#');
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key_.get(), value, 0, type, bytes.data(), size));
 }
 
 LONG SetEveryoneAccess(HKEY key, DWORD access) {
