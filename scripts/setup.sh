@@ -30,10 +30,16 @@ locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\?8' || need_locale=1
 # Some virtual machines run a kernel without 32-bit user mode ("32-bit
 # emulation disabled" in its log): Wine's 32-bit loader then fails with
 # "Exec format error". There qemu's user-mode emulator, registered for
-# 32-bit x86 programs, runs them, at about a minute of CPU per Wine process.
+# 32-bit x86 programs, runs them.
 runs_i386() { [ ! -e /lib/ld-linux.so.2 ] || /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
 need_i386=0
 runs_i386 || need_i386=1
+# An emulator registered earlier, but not the one chosen below.
+if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] &&
+  ! grep -qx 'interpreter /usr/bin/qemu-i386' /proc/sys/fs/binfmt_misc/qemu-i386; then
+  need_i386=1
+  echo -1 >/proc/sys/fs/binfmt_misc/qemu-i386
+fi
 ((${#missing[@]} + need_locale + need_i386)) || exit 0
 
 if [ "$(id -u)" != 0 ]; then
@@ -72,20 +78,33 @@ if ((need_locale)); then
   step "making the ja_JP.UTF-8 locale" localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 fi
 if ! runs_i386; then
-  if ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q 'install ok installed'; then
-    step "installing qemu-user-static (this kernel runs no 32-bit programs)" \
-      apt-get install -y -q --no-install-recommends qemu-user-static
+  # qemu 7.2 (bookworm) emulates MAP_FIXED_NOREPLACE badly: Wine's 32-bit
+  # start then takes a minute of CPU probing its address space. The
+  # backported qemu 10 (static binaries, package qemu-user) takes a second.
+  qemu=/usr/bin/qemu-i386
+  if ! "$qemu" --version 2>/dev/null | grep -q 'version \([89]\|[1-9][0-9]\)\.'; then
+    backports=/etc/apt/sources.list.d/kvdrm-bookworm-backports.sources
+    if [ ! -e "$backports" ]; then
+      printf '%s\n' 'Types: deb' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm-backports' \
+        'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' >"$backports"
+    fi
+    step "updating the package lists (bookworm-backports)" apt-get update -q
+    step "installing qemu-user from bookworm-backports (this kernel runs no 32-bit programs)" \
+      apt-get install -y -q --no-install-recommends -t bookworm-backports qemu-user
   fi
   binfmt=/proc/sys/fs/binfmt_misc
   [ -e "$binfmt/register" ] || step "mounting binfmt_misc" mount -t binfmt_misc binfmt_misc "$binfmt"
+  if [ -e "$binfmt/qemu-i386" ] && ! grep -qx "interpreter $qemu" "$binfmt/qemu-i386"; then
+    echo -1 >"$binfmt/qemu-i386"
+  fi
   if [ ! -e "$binfmt/qemu-i386" ]; then
-    echo "setup: running 32-bit programs through qemu-i386"
+    echo "setup: running 32-bit programs through $qemu"
     # ELF, 32-bit, little-endian, executable or shared object, machine 386.
-    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$qemu"':F' \
       >"$binfmt/register"
   fi
   if ! runs_i386; then
-    echo "setup: FAILED: this machine runs no 32-bit programs, not even through qemu-i386" >&2
+    echo "setup: FAILED: this machine runs no 32-bit programs, not even through $qemu" >&2
     exit 1
   fi
 fi
