@@ -88,6 +88,11 @@ void UnpackValues(HKEY key, const Text &packed) {
   }
 }
 
+// Whether a key (or value) that failed to open with this error is not
+// there: absent, or named so that none can be (a name of 100 KB, say). One
+// that exists but may not be opened answers ERROR_ACCESS_DENIED.
+bool NoSuchKey(LONG rc) { return rc != ERROR_SUCCESS && rc != ERROR_ACCESS_DENIED && rc != ERROR_OUTOFMEMORY; }
+
 // Remembers the key of data source `name` (isKey) or its value in the list.
 // A location that cannot even be read is one the request cannot change.
 LONG Remember(Journal &journal, HKEY root, REGSAM view, bool isKey, const char *name) {
@@ -115,7 +120,8 @@ LONG Remember(Journal &journal, HKEY root, REGSAM view, bool isKey, const char *
         e.existed = rc == ERROR_SUCCESS;
       }
     }
-    if (rc == ERROR_FILE_NOT_FOUND) rc = ERROR_SUCCESS;  // absent: put back as absent
+    // Absent, or a name no key or value can have: put back as absent.
+    if (NoSuchKey(rc)) rc = ERROR_SUCCESS;
   }
   TextFree(path);
   if (rc != ERROR_SUCCESS) {
@@ -221,7 +227,7 @@ LONG CheckRemove(HKEY root, REGSAM access, const char *name, const Text &path, b
     if (rc == ERROR_SUCCESS && subkeys) rc = ERROR_ACCESS_DENIED;
     RegKey parent;
     if (rc == ERROR_SUCCESS) rc = RegOpenKeyExA(root, kOdbcIniKey, 0, access, parent.out());
-  } else if (rc == ERROR_FILE_NOT_FOUND) {
+  } else if (NoSuchKey(rc)) {
     rc = ERROR_SUCCESS;
   }
   if (rc == ERROR_SUCCESS && listValue && ListHas(root, access & KEY_WOW64_64KEY, name)) {
@@ -244,13 +250,17 @@ LONG CheckWrite(HKEY root, REGSAM access, const Text &path) {
   return rc;
 }
 
-// Removes `name`'s key and, unless keepListValue, its list value. Absent
-// ones are gone already.
-LONG RemoveEntries(HKEY root, REGSAM access, const char *name, bool keepListValue) {
+// Removes `name`'s key (at `path`) and, unless keepListValue, its list
+// value. Absent ones are gone already.
+LONG RemoveEntries(HKEY root, REGSAM access, const char *name, const Text &path, bool keepListValue) {
   RegKey parent;
   LONG rc = RegOpenKeyExA(root, kOdbcIniKey, 0, access, parent.out());
   if (rc == ERROR_SUCCESS) rc = RegDeleteKeyA(parent.get(), name);
-  if (rc == ERROR_FILE_NOT_FOUND) rc = ERROR_SUCCESS;
+  if (rc != ERROR_SUCCESS) {
+    RegKey probe;
+    if (NoSuchKey(RegOpenKeyExA(root, TextStr(path), 0, KEY_READ | (access & KEY_WOW64_64KEY), probe.out())))
+      rc = ERROR_SUCCESS;
+  }
   if (rc != ERROR_SUCCESS || keepListValue || !ListHas(root, access & KEY_WOW64_64KEY, name)) return rc;
   RegKey list;
   rc = RegOpenKeyExA(root, kDataSourceListKey, 0, access, list.out());
@@ -397,7 +407,7 @@ StoreOutcome StoreDataSource(const AttributeSet &a, bool dialogShown) {
   for (int i = 0; i < p.count; ++i) {
     const StorageTarget &t = p.targets[i];
     REGSAM access = KEY_ALL_ACCESS | t.view;
-    LONG rc = t.remove ? RemoveEntries(p.root, access, initial, p.caseOnly == 1) : ERROR_SUCCESS;
+    LONG rc = t.remove ? RemoveEntries(p.root, access, initial, p.keys.path[kInitialKey], p.caseOnly == 1) : ERROR_SUCCESS;
     if (rc != ERROR_SUCCESS) return Failure(true, rc);
     rc = t.write ? WriteEntries(p.root, access, a, p.keys.path[kNameKey]) : ERROR_SUCCESS;
     if (rc != ERROR_SUCCESS) return Failure(false, rc);
