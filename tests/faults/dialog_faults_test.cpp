@@ -298,6 +298,11 @@ TEST_F(DialogFaults, RenameThroughInstallerFailuresAndANestedRequest) {
       ui.OnUiThread([&] { nested = testlib::KvdrmConfigDSN()(nullptr, kConfigure, Driver().c_str(), nestedList.c_str()); });
       ASSERT_EQ(1, state->errorCount) << "the refusal is posted";
       EXPECT_EQ(11u, state->errors[0].code) << "ODBC_ERROR_REQUEST_FAILED";
+      // From another thread (this one) while the dialog is open: refused too,
+      // rather than left waiting for a user.
+      EXPECT_EQ(FALSE, testlib::KvdrmConfigDSN()(nullptr, kConfigure, Driver().c_str(), nestedList.c_str()));
+      ASSERT_EQ(2, state->errorCount);
+      EXPECT_EQ(11u, state->errors[1].code);
       ui.OkWithName(b.name());
       EXPECT_EQ(kInvalidText, AnswerMessageBox(ui));
       EXPECT_TRUE(ui.Open()) << "the dialog stays open after the message";
