@@ -587,17 +587,17 @@ int Session(const std::string &dsn) {
                                 : "the driver's Setup file " + Quoted(setup) + " is not a KVDRM.dll");
   }
   printf("   KVDRM.dll: %s (%s)\n", Quoted(dll).c_str(), why.c_str());
-  HMODULE kvdrm = LoadLibraryA(dll.c_str());
-  if (!kvdrm) {
+  HMODULE proxy = LoadLibraryA(dll.c_str());
+  if (!proxy) {
     printf("   It does not load: %s.\n\nResult: no session: KVDRM.dll does not load.\n",
            SystemText(GetLastError()).c_str());
     return 1;
   }
-  BeginFn begin = reinterpret_cast<BeginFn>(reinterpret_cast<void *>(GetProcAddress(kvdrm, "DrmBeginSession")));
-  EndFn end = reinterpret_cast<EndFn>(reinterpret_cast<void *>(GetProcAddress(kvdrm, "DrmEndSession")));
+  BeginFn begin = reinterpret_cast<BeginFn>(reinterpret_cast<void *>(GetProcAddress(proxy, "DrmBeginSession")));
+  EndFn end = reinterpret_cast<EndFn>(reinterpret_cast<void *>(GetProcAddress(proxy, "DrmEndSession")));
   if (!begin || !end) {
     printf("   It exports no DrmBeginSession or DrmEndSession.\n\nResult: no session: that file is no KVDRM.dll.\n");
-    FreeLibrary(kvdrm);
+    FreeLibrary(proxy);
     return 1;
   }
 
@@ -646,7 +646,7 @@ int Session(const std::string &dsn) {
   if (manager)
     printf("   The manager %s\n", GetModuleHandleA(loaded) ? "is still loaded afterwards"
                                                           : "was released afterwards");
-  FreeLibrary(kvdrm);
+  FreeLibrary(proxy);
 
   if (began == KVDRM_OK && ended == KVDRM_OK) {
     printf("\nResult: the session began and ended.\n");
