@@ -465,17 +465,16 @@ int CheckDataSource(const std::string &dsn) {
 
 // ------------------------------------------------------------------ list
 
-// Every subkey name, whatever its length. A name that cannot be read is
-// told, with its index and the error, and counted in `unreadable`.
-std::vector<std::string> SubkeyNames(HKEY root, const char *path, const View &v, const char *rootName,
+// Every subkey name of `key` (root\path), whatever its length. A name that
+// cannot be read is told, with its index and the error, and counted in
+// `unreadable`.
+std::vector<std::string> SubkeyNames(HKEY key, const char *path, const View &v, const char *rootName,
                                      int &unreadable) {
   std::vector<std::string> names;
-  kvdrm::RegKey key;
-  if (!OpenKey(root, path, KEY_READ | v.flag, key)) return names;
   std::vector<char> name(256);
   for (DWORD i = 0;;) {
     DWORD len = static_cast<DWORD>(name.size());
-    LONG rc = RegEnumKeyExA(key.get(), i, name.data(), &len, nullptr, nullptr, nullptr, nullptr);
+    LONG rc = RegEnumKeyExA(key, i, name.data(), &len, nullptr, nullptr, nullptr, nullptr);
     if (rc == ERROR_NO_MORE_ITEMS) break;
     // A key name has at most 255 characters, but in a double-byte code page
     // that can be 510 bytes; grow and read the same entry again.
@@ -506,13 +505,16 @@ int List(std::vector<std::string> drivers) {
   int unreadable = 0;
   if (drivers.empty()) {
     // The drivers whose Setup or Driver file is KVDRM.dll, in either view.
-    for (const View &v : kViews)
-      for (const std::string &d : SubkeyNames(HKEY_LOCAL_MACHINE, kOdbcInstKey, v, "HKLM", unreadable)) {
+    for (const View &v : kViews) {
+      kvdrm::RegKey registered;
+      if (!OpenKey(HKEY_LOCAL_MACHINE, kOdbcInstKey, KEY_READ | v.flag, registered)) continue;
+      for (const std::string &d : SubkeyNames(registered.get(), kOdbcInstKey, v, "HKLM", unreadable)) {
         std::string p = KeyPath(kOdbcInstKey, d);
         if ((NamesKvdrm(ValueOf(HKEY_LOCAL_MACHINE, p, "Setup", v.flag)) ||
              NamesKvdrm(ValueOf(HKEY_LOCAL_MACHINE, p, "Driver", v.flag))))
           if (std::find(drivers.begin(), drivers.end(), d) == drivers.end()) drivers.push_back(d);
       }
+    }
     if (drivers.empty()) {
       printf("kvdrm-check: no driver under HKLM\\%s names KVDRM.dll as its Setup or Driver file\n", kOdbcInstKey);
       return 1;
@@ -523,11 +525,14 @@ int List(std::vector<std::string> drivers) {
   printf("\n");
   int count = 0;
   for (const Root &r : kRoots)
-    for (const View &v : kViews)
-      for (const std::string &name : SubkeyNames(r.key, kOdbcIniKey, v, r.name, unreadable)) {
-        std::string p = KeyPath(kOdbcIniKey, name);
+    for (const View &v : kViews) {
+      // Each data source opened under its parent: a full path of a long
+      // name can be longer than the registry's ANSI calls take.
+      kvdrm::RegKey sources;
+      if (!OpenKey(r.key, kOdbcIniKey, KEY_READ | v.flag, sources)) continue;
+      for (const std::string &name : SubkeyNames(sources.get(), kOdbcIniKey, v, r.name, unreadable)) {
         kvdrm::RegKey key;
-        LONG rc = RegOpenKeyExA(r.key, p.c_str(), 0, KEY_READ | v.flag, key.out());
+        LONG rc = RegOpenKeyExA(sources.get(), name.c_str(), 0, KEY_READ | v.flag, key.out());
         if (rc != ERROR_SUCCESS) {
           // Its driver is unknown: it may be one of these.
           printf("   %s, %s: %s could not be read: %s\n", r.name, v.name, Quoted(name).c_str(),
@@ -542,6 +547,7 @@ int List(std::vector<std::string> drivers) {
         printf("   %s, %s: %-24s CTX %s\n", r.name, v.name, Quoted(name).c_str(), Quoted(ctx).c_str());
         ++count;
       }
+    }
   if (!count) printf("   none\n");
   if (unreadable) {
     printf("kvdrm-check: %d entr%s could not be read: the list may be incomplete\n", unreadable,
