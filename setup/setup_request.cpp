@@ -11,6 +11,8 @@ AttributeSet g_attributes;
 
 namespace {
 
+constexpr StoreOutcome kLibraryMissing = {false, ODBC_ERROR_LOAD_LIB_FAILED, "Could not load a system library"};
+
 StoreOutcome Run(AttributeSet &a, HWND parent, uint32_t request, const char *attributes) {
   ParsedAttributes parsed;
   ParseAttributeList(attributes, parsed);
@@ -27,6 +29,7 @@ StoreOutcome Run(AttributeSet &a, HWND parent, uint32_t request, const char *att
   // dialog: an empty name is then a missing name, not a Cancel.
   DialogResult dialog = kind != kRequestRemove && parent ? ShowSetupDialog(a) : kDialogNotCreated;
   if (dialog == kDialogOutOfMemory) return kOutOfMemory;
+  if (dialog == kDialogLibraryMissing) return kLibraryMissing;
   return StoreDataSource(a, request, dialog == kDialogClosed);
 }
 
@@ -36,7 +39,9 @@ StoreOutcome Run(AttributeSet &a, HWND parent, uint32_t request, const char *att
 
 extern "C" BOOL WINAPI ConfigDSN(HWND parent, WORD request, LPCSTR driver, LPCSTR attributes) {
   using namespace kvdrm;
-  if (!BindSystemCalls()) {
+  // What this request binds is freed when it returns, on every path.
+  SystemCallScope libraries;
+  if (!BindLibrary(kOdbccp32)) {
     if (g_sys.SQLPostInstallerError)
       g_sys.SQLPostInstallerError(ODBC_ERROR_LOAD_LIB_FAILED, "Could not load a system library");
     return FALSE;
