@@ -215,8 +215,9 @@ LONG WINAPI SetValueNoting(HKEY key, LPCSTR name, DWORD reserved, DWORD type, co
 // returned: a silent add the installer's library only, a dialog USER32 and
 // GDI32 too, COMDLG32 only once Browse is pressed. Unloading KVDRM.dll (a
 // copy, which nothing else holds) leaves none of them, nor SHELL32, in the
-// process unless it was there before. A library that cannot be loaded fails only the request that needs
-// it: FALSE with ODBC_ERROR_LOAD_LIB_FAILED, nothing stored.
+// process unless it was there before. A library that cannot be loaded
+// fails only the request that needs it: FALSE with
+// ODBC_ERROR_LOAD_LIB_FAILED, nothing stored.
 TEST_F(DialogFaults, ARequestHoldsTheLibrariesItUsesUntilItEnds) {
   char path[MAX_PATH], temp[MAX_PATH];
   std::string exe(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
@@ -239,7 +240,7 @@ TEST_F(DialogFaults, ARequestHoldsTheLibrariesItUsesUntilItEnds) {
     DataSource ds(UniqueName("lib"), false);
     odbcdouble::Reset(state);
     g_missing = row.missing;
-    for (int i = 0; i < 4; ++i) g_held[i] = g_during[i] = -1;
+    for (int i = 0; i < 4; ++i) g_held[i] = 0, g_during[i] = -1;
     const std::string before = Present();
     HMODULE dll = LoadLibraryA(copy.c_str());
     ASSERT_NE(nullptr, dll);
@@ -250,9 +251,9 @@ TEST_F(DialogFaults, ARequestHoldsTheLibrariesItUsesUntilItEnds) {
       testlib::ImportPatch free(dll, "kernel32.dll", "FreeLibrary", reinterpret_cast<void *>(FreeNoting));
       testlib::ImportPatch write(dll, "advapi32.dll", "RegSetValueExA", reinterpret_cast<void *>(SetValueNoting));
       g_setValue = reinterpret_cast<decltype(g_setValue)>(write.original());
-      auto configDsn = reinterpret_cast<testlib::ConfigDsnFn>(reinterpret_cast<void *>(GetProcAddress(dll, "ConfigDSN")));
+      auto configDsn =
+          reinterpret_cast<testlib::ConfigDsnFn>(reinterpret_cast<void *>(GetProcAddress(dll, "ConfigDSN")));
       const std::string list = SourceList(ds.name());
-      for (int i = 0; i < 4; ++i) g_held[i] = 0;
       if (!load.ok() || !free.ok() || !write.ok() || !configDsn) {
         ADD_FAILURE() << "a stand-in could not be put in place";
       } else if (row.act == kSilent) {
