@@ -191,18 +191,23 @@ bool DriverRegistered(const char *driver, const Text &driverKey, REGSAM view) {
 
 // Whether two data source names name the same registry key: the registry
 // compares names without regard to letter case (of the whole character
-// set, not only A to Z). -1 when memory is short.
+// set, not only A to Z), and the same way in every locale. The invariant
+// locale without linguistic casing upper-cases so (no Turkish dotted or
+// dotless i), and is KERNEL32's: a request without a window loads no
+// window library for it. -1 when memory is short.
 int SameRegistryName(const Text &x, const Text &y) {
   if (x.length != y.length) return 0;
   if (TextEqual(x, y.data, y.length)) return 1;
   int n = static_cast<int>(x.length);
-  WCHAR *wide = static_cast<WCHAR *>(malloc(2 * x.length * sizeof(WCHAR)));
+  // x and y as read, then upper-cased (not in place, which LCMapStringW
+  // does not promise).
+  WCHAR *wide = static_cast<WCHAR *>(malloc(4 * x.length * sizeof(WCHAR)));
   if (!wide) return -1;
   int nx = MultiByteToWideChar(CP_ACP, 0, x.data, n, wide, n);
   int ny = MultiByteToWideChar(CP_ACP, 0, y.data, n, wide + n, n);
-  if (nx > 0) g_sys.CharUpperBuffW(wide, static_cast<DWORD>(nx));
-  if (ny > 0) g_sys.CharUpperBuffW(wide + n, static_cast<DWORD>(ny));
-  bool same = nx == ny && (nx <= 0 || memcmp(wide, wide + n, nx * sizeof(WCHAR)) == 0);
+  if (nx > 0) nx = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, wide, nx, wide + 2 * n, n);
+  if (ny > 0) ny = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, wide + n, ny, wide + 3 * n, n);
+  bool same = nx == ny && (nx <= 0 || memcmp(wide + 2 * n, wide + 3 * n, nx * sizeof(WCHAR)) == 0);
   free(wide);
   return same;
 }
