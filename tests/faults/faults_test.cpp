@@ -18,6 +18,7 @@
 
 #include "setup/dialog.h"
 #include "setup/setup_request.h"
+#include "tests/common/imports.h"
 #include "tests/common/snapshot.h"
 #include "tests/common/setup_helpers.h"
 #include "tests/common/attribute_list_text.h"
@@ -40,10 +41,54 @@ struct Script {
 
 namespace kvdrm {
 HWND OpenSetupDialog() { return nullptr; }
+DialogResult ShowSetupDialog(AttributeSet &set);
+}  // namespace kvdrm
+
+namespace {
+
+// Registry changes that the setup code (linked into this program) makes
+// through the program's imports while `on`: a request that cannot be made
+// must find out before it changes anything, not change and put back, since
+// a session in another process may read the data source meanwhile.
+struct ChangeCount {
+  bool on = false;
+  int changes = 0;
+  void *create = nullptr, *set = nullptr, *deleteKey = nullptr, *deleteValue = nullptr;
+} g_count;
+
+template <typename Fn>
+Fn Original(void *p) {
+  return reinterpret_cast<Fn>(p);
+}
+LONG WINAPI CountCreate(HKEY k, LPCSTR sub, DWORD r, LPSTR cls, DWORD opt, REGSAM sam, LPSECURITY_ATTRIBUTES sa,
+                        PHKEY out, LPDWORD disp) {
+  g_count.changes += g_count.on;
+  return Original<decltype(&RegCreateKeyExA)>(g_count.create)(k, sub, r, cls, opt, sam, sa, out, disp);
+}
+LONG WINAPI CountSet(HKEY k, LPCSTR name, DWORD r, DWORD type, const BYTE *data, DWORD size) {
+  g_count.changes += g_count.on;
+  return Original<decltype(&RegSetValueExA)>(g_count.set)(k, name, r, type, data, size);
+}
+LONG WINAPI CountDeleteKey(HKEY k, LPCSTR sub) {
+  g_count.changes += g_count.on;
+  return Original<decltype(&RegDeleteKeyA)>(g_count.deleteKey)(k, sub);
+}
+LONG WINAPI CountDeleteValue(HKEY k, LPCSTR name) {
+  g_count.changes += g_count.on;
+  return Original<decltype(&RegDeleteValueA)>(g_count.deleteValue)(k, name);
+}
+
+}  // namespace
+
+namespace kvdrm {
 DialogResult ShowSetupDialog(AttributeSet &set) {
   if (g_script.renameTo.empty()) return kDialogClosed;
   TextSetZ(set.values[kAttrDsn], g_script.renameTo.c_str());
+  // The installer's registration of the name, not the request's own change.
+  const bool counting = g_count.on;
+  g_count.on = false;
   SetListed(HKEY_CURRENT_USER, g_script.renameTo);
+  g_count.on = counting;
   return kDialogClosed;
 }
 }  // namespace kvdrm
@@ -220,8 +265,24 @@ class Faults : public DoubleTest {
           lock(HKEY_LOCAL_MACHINE, path, view);
     if (HasFatalFailure()) return;
     if (row.fails != kNoFailure) st->fail[row.fails] = true;
+    const HMODULE self = GetModuleHandleA(nullptr);
+    testlib::ImportPatch create(self, "advapi32.dll", "RegCreateKeyExA", reinterpret_cast<void *>(CountCreate)),
+        set(self, "advapi32.dll", "RegSetValueExA", reinterpret_cast<void *>(CountSet)),
+        deleteKey(self, "advapi32.dll", "RegDeleteKeyA", reinterpret_cast<void *>(CountDeleteKey)),
+        deleteValue(self, "advapi32.dll", "RegDeleteValueA", reinterpret_cast<void *>(CountDeleteValue));
+    ASSERT_TRUE(create.ok() && set.ok() && deleteKey.ok() && deleteValue.ok());
+    g_count.create = create.original();
+    g_count.set = set.original();
+    g_count.deleteKey = deleteKey.original();
+    g_count.deleteValue = deleteValue.original();
+    g_count.changes = 0;
+    g_count.on = true;
     BOOL got = Run(row.request);
+    g_count.on = false;
     locks.clear();
+    if (row.error && row.lock != kNoLock) {
+      EXPECT_EQ(0, g_count.changes) << "changed, then found out it could not";
+    }
     if (row.fails != kNoFailure) {
       EXPECT_GT(odbcdouble::CountCalls(st, fns[row.fails]), 0) << "not reached";
     }
