@@ -22,7 +22,7 @@ enum SystemDll { kUser32, kGdi32, kComdlg32, kOdbccp32, kSystemDllCount };
   X(kUser32, GetFocus) X(kUser32, GetMessageA) X(kUser32, GetWindowLongA) X(kUser32, IsChild)                   \
   X(kUser32, IsDialogMessageA) X(kUser32, IsWindow) X(kUser32, MessageBoxA) X(kUser32, PeekMessageA)           \
   X(kUser32, PostQuitMessage) X(kUser32, ReleaseDC) X(kUser32, SendMessageA) X(kUser32, SetDlgItemTextA)        \
-  X(kUser32, SetForegroundWindow) X(kUser32, SetWindowLongA) X(kUser32, TranslateMessage)                       \
+  X(kUser32, SetWindowLongA) X(kUser32, TranslateMessage)                                                      \
   X(kGdi32, CreateFontA) X(kGdi32, DeleteObject) X(kGdi32, SelectObject)                                        \
   X(kComdlg32, GetOpenFileNameA)                                                                                \
   X(kOdbccp32, SQLGetConfigMode) X(kOdbccp32, SQLGetPrivateProfileString) X(kOdbccp32, SQLPostInstallerError)  \
