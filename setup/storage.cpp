@@ -162,7 +162,7 @@ void PutBackEntry(const SavedEntry &e) {
 enum { kDriverKey, kNameKey, kInitialKey, kKeyCount };
 
 struct Keys {
-  Text path[kKeyCount];
+  Text path[kKeyCount] = {};
   ~Keys() {
     for (Text &k : path) TextFree(k);
   }
@@ -286,7 +286,7 @@ struct Prepared {
   WORD mode = ODBC_BOTH_DSN;
   HKEY root = nullptr;
   int caseOnly = 0;  // a rename in letter case only
-  StorageTarget targets[2];
+  StorageTarget targets[2] = {};
   int count = 0;
   Keys keys;
 };
