@@ -51,8 +51,10 @@ std::vector<Row> MeasureLoad();
 
 // Prepares the registry entries, loads KVDRM.dll and the benchmark manager
 // and opens the session that the forwarded calls use. False with a message
-// when something is missing.
+// when something is missing. Before it loads KVDRM.dll for good it times
+// the process's first silent add (FirstAddRows).
 bool SetUp(std::string &error);
+std::vector<Row> FirstAddRows();
 void TearDown();
 
 // Registers the timed functions with Google Benchmark and returns the pairs

@@ -186,6 +186,7 @@ int main(int argc, char **argv) {
   }
   for (bench::Row &r : bench::MeasureMemory()) rows.push_back(r);
   for (bench::Row &r : loadRows) rows.push_back(r);
+  for (bench::Row &r : bench::FirstAddRows()) rows.push_back(r);
   std::vector<std::string> calls = bench::DescribeCalls();
   bench::TearDown();
 

@@ -4,6 +4,8 @@
 #   KVDRM_PLATFORM_SOURCES  the rest, Win32 only
 #   KVDRM_DIALOG_SOURCES    the setup dialog, apart: the DLL's alone (tests
 #                           that script it link a stand-in instead)
+#   KVDRM_TOOL_PURE_SOURCES kvdrm-check's own pure code: not in the DLL, but
+#                           built natively and fuzzed like the pure sources
 get_filename_component(root ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
 set(KVDRM_PURE_SOURCES
     proxy/info_local.cpp
@@ -25,7 +27,8 @@ set(KVDRM_PLATFORM_SOURCES
     setup/storage.cpp
     setup/system_calls.cpp)
 set(KVDRM_DIALOG_SOURCES setup/dialog.cpp)
-foreach(list KVDRM_PURE_SOURCES KVDRM_PLATFORM_SOURCES KVDRM_DIALOG_SOURCES)
+set(KVDRM_TOOL_PURE_SOURCES tools/pe_imports.cpp)
+foreach(list KVDRM_PURE_SOURCES KVDRM_PLATFORM_SOURCES KVDRM_DIALOG_SOURCES KVDRM_TOOL_PURE_SOURCES)
   list(TRANSFORM ${list} PREPEND ${root}/)
 endforeach()
 unset(root)

@@ -45,4 +45,10 @@ void FreeManagerLookup(ManagerLookup &lookup) {
   TextFree(lookup.managerPath);
 }
 
+HMODULE LoadManager(const ManagerLookup &lookup) {
+  if (!lookup.managerPath.data) return nullptr;
+  if (!lookup.directory) return LoadLibraryA(lookup.managerPath.data);
+  return LoadLibraryExA(lookup.managerPath.data, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 }  // namespace kvdrm

@@ -2,6 +2,7 @@
 // the control-file directory and the manager file. DrmBeginSession and the
 // diagnostic tool both use this, so the two cannot disagree.
 #pragma once
+#include <windows.h>
 #include <stddef.h>
 
 #include "registry/text.h"
@@ -22,5 +23,13 @@ struct ManagerLookup {
 // then no manager path is set and a session loads nothing.
 bool LookupManager(const char *dataSource, ManagerLookup &out);
 void FreeManagerLookup(ManagerLookup &lookup);
+
+// Loads the manager the lookup names. With a directory, its own DLLs are
+// searched in that folder first (LOAD_WITH_ALTERED_SEARCH_PATH): a manager
+// ships DLLs beside it, and a plain load would look for them in the
+// program's folder and the current directory instead. A bare name keeps the
+// program's search order. Returns null, with the loader's last error, when
+// it does not load.
+HMODULE LoadManager(const ManagerLookup &lookup);
 
 }  // namespace kvdrm

@@ -1,5 +1,5 @@
 // Beginning and ending sessions: find the data source's control file, load
-// OdbcDrm.dll from its directory, resolve the 48 manager entries by ordinal
+// OdbcDrm.dll from its directory (its own DLLs found beside it), resolve the 48 manager entries by ordinal
 // and let the manager accept the session in the record.
 #include <windows.h>
 
@@ -29,7 +29,7 @@ extern "C" int32_t __stdcall DrmBeginSession(KvdrmSession *handle, KvdrmArg a2, 
   ManagerLookup where = {};
   bool found = LookupManager(dataSource, where);  // the key is closed again by now
   rec->marker = KVDRM_RECORD_MARKER;
-  HMODULE module = found ? LoadLibraryA(where.managerPath.data) : nullptr;
+  HMODULE module = found ? LoadManager(where) : nullptr;
   FreeManagerLookup(where);
   rec->module = reinterpret_cast<uint32_t>(module);
   if (!module) return KVDRM_E_NO_MANAGER;

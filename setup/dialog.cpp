@@ -31,6 +31,7 @@ HWND volatile g_openDialog = nullptr;
 struct DialogState {
   AttributeSet *set;
   bool outOfMemory;
+  bool libraryMissing;
 };
 
 DialogState &StateOf(HWND dialog) {
@@ -188,6 +189,15 @@ constexpr DWORD kRecordSize = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(L
 static_assert(kRecordSize == 76, "the 76-byte Open dialog record");
 
 void BrowseForFile(HWND dialog, int attribute) {
+  // Without the Open dialog's library Browse cannot do what was asked, and
+  // the request must not report a success it did not have: it ends as a
+  // Cancel does (nothing stored, the field's text never changed) and fails
+  // with ODBC_ERROR_LOAD_LIB_FAILED, which the installer reports.
+  if (!BindLibrary(kComdlg32)) {
+    StateOf(dialog).libraryMissing = true;
+    Cancel(dialog);
+    return;
+  }
   const bool controlFile = attribute == kAttrCtx;
   char directory[257] = {}, file[257] = {};
   g_sys.GetDlgItemTextA(dialog, FieldId(attribute), directory, sizeof directory);
@@ -284,6 +294,7 @@ bool FilterKey(HWND dialog, const MSG &msg) {
 HWND OpenSetupDialog() { return g_openDialog; }
 
 DialogResult ShowSetupDialog(AttributeSet &set) {
+  if (!BindLibrary(kUser32) || !BindLibrary(kGdi32)) return kDialogLibraryMissing;
   g_dialogFont = g_sys.CreateFontA(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_SWISS | DEFAULT_PITCH, "MS Sans Serif");
 
@@ -291,7 +302,7 @@ DialogResult ShowSetupDialog(AttributeSet &set) {
   LONG units = g_sys.GetDialogBaseUnits();
   FillDialogTemplate(dialogTemplate, LOWORD(units), HIWORD(units));
 
-  DialogState state = {&set, false};
+  DialogState state = {&set, false, false};
   HWND dialog = g_sys.CreateDialogIndirectParamA(g_module, reinterpret_cast<LPCDLGTEMPLATEA>(dialogTemplate),
                                                  nullptr, SetupDialogProc, reinterpret_cast<LPARAM>(&state));
   if (dialog) {
@@ -320,6 +331,7 @@ DialogResult ShowSetupDialog(AttributeSet &set) {
   g_sys.DeleteObject(g_dialogFont);
   g_dialogFont = nullptr;
   if (!dialog) return kDialogNotCreated;
+  if (state.libraryMissing) return kDialogLibraryMissing;
   return state.outOfMemory ? kDialogOutOfMemory : kDialogClosed;
 }
 

@@ -10,7 +10,9 @@
 
 namespace kvdrm {
 
-enum DialogResult { kDialogNotCreated, kDialogClosed, kDialogOutOfMemory };
+// kDialogLibraryMissing: a window library, or the Open dialog's once Browse
+// was pressed, could not be loaded; the dialog closed as with Cancel.
+enum DialogResult { kDialogNotCreated, kDialogClosed, kDialogOutOfMemory, kDialogLibraryMissing };
 
 DialogResult ShowSetupDialog(AttributeSet &set);
 

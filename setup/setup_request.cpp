@@ -63,6 +63,8 @@ void Refuse(HWND open) {
   }
 }
 
+constexpr StoreOutcome kLibraryMissing = {false, ODBC_ERROR_LOAD_LIB_FAILED, "Could not load a system library"};
+
 StoreOutcome Run(AttributeSet &a, HWND parent, const char *attributes) {
   ParsedAttributes parsed;
   ParseAttributeList(attributes, parsed);
@@ -77,11 +79,15 @@ StoreOutcome Run(AttributeSet &a, HWND parent, const char *attributes) {
   // dialog: an empty name is then a missing name, not a Cancel.
   DialogResult dialog = kind != kRequestRemove && parent ? ShowSetupDialog(a) : kDialogNotCreated;
   if (dialog == kDialogOutOfMemory) return kOutOfMemory;
+  if (dialog == kDialogLibraryMissing) return kLibraryMissing;
   return StoreDataSource(a, dialog == kDialogClosed);
 }
 
 BOOL Serve(HWND parent, WORD request, const char *driver, const char *attributes) {
-  if (!BindSystemCalls()) {
+  // What this request binds is freed when it returns, on every path,
+  // before the next request may begin.
+  SystemCallScope libraries;
+  if (!BindLibrary(kOdbccp32)) {
     if (g_sys.SQLPostInstallerError)
       g_sys.SQLPostInstallerError(ODBC_ERROR_LOAD_LIB_FAILED, "Could not load a system library");
     return FALSE;

@@ -88,6 +88,11 @@ void UnpackValues(HKEY key, const Text &packed) {
   }
 }
 
+// Whether a key (or value) that failed to open with this error is not
+// there: absent, or named so that none can be (a name of 100 KB, say). One
+// that exists but may not be opened answers ERROR_ACCESS_DENIED.
+bool NoSuchKey(LONG rc) { return rc != ERROR_SUCCESS && rc != ERROR_ACCESS_DENIED && rc != ERROR_OUTOFMEMORY; }
+
 // Remembers the key of data source `name` (isKey) or its value in the list.
 // A location that cannot even be read is one the request cannot change.
 LONG Remember(Journal &journal, HKEY root, REGSAM view, bool isKey, const char *name) {
@@ -115,7 +120,8 @@ LONG Remember(Journal &journal, HKEY root, REGSAM view, bool isKey, const char *
         e.existed = rc == ERROR_SUCCESS;
       }
     }
-    if (rc == ERROR_FILE_NOT_FOUND) rc = ERROR_SUCCESS;  // absent: put back as absent
+    // Absent, or a name no key or value can have: put back as absent.
+    if (NoSuchKey(rc)) rc = ERROR_SUCCESS;
   }
   TextFree(path);
   if (rc != ERROR_SUCCESS) {
@@ -185,18 +191,23 @@ bool DriverRegistered(const char *driver, const Text &driverKey, REGSAM view) {
 
 // Whether two data source names name the same registry key: the registry
 // compares names without regard to letter case (of the whole character
-// set, not only A to Z). -1 when memory is short.
+// set, not only A to Z), and the same way in every locale. The invariant
+// locale without linguistic casing upper-cases so (no Turkish dotted or
+// dotless i), and is KERNEL32's: a request without a window loads no
+// window library for it. -1 when memory is short.
 int SameRegistryName(const Text &x, const Text &y) {
   if (x.length != y.length) return 0;
   if (TextEqual(x, y.data, y.length)) return 1;
   int n = static_cast<int>(x.length);
-  WCHAR *wide = static_cast<WCHAR *>(malloc(2 * x.length * sizeof(WCHAR)));
+  // x and y as read, then upper-cased (not in place, which LCMapStringW
+  // does not promise).
+  WCHAR *wide = static_cast<WCHAR *>(malloc(4 * x.length * sizeof(WCHAR)));
   if (!wide) return -1;
   int nx = MultiByteToWideChar(CP_ACP, 0, x.data, n, wide, n);
   int ny = MultiByteToWideChar(CP_ACP, 0, y.data, n, wide + n, n);
-  if (nx > 0) g_sys.CharUpperBuffW(wide, static_cast<DWORD>(nx));
-  if (ny > 0) g_sys.CharUpperBuffW(wide + n, static_cast<DWORD>(ny));
-  bool same = nx == ny && (nx <= 0 || memcmp(wide, wide + n, nx * sizeof(WCHAR)) == 0);
+  if (nx > 0) nx = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, wide, nx, wide + 2 * n, n);
+  if (ny > 0) ny = LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, wide + n, ny, wide + 3 * n, n);
+  bool same = nx == ny && (nx <= 0 || memcmp(wide + 2 * n, wide + 3 * n, nx * sizeof(WCHAR)) == 0);
   free(wide);
   return same;
 }
@@ -221,7 +232,7 @@ LONG CheckRemove(HKEY root, REGSAM access, const char *name, const Text &path, b
     if (rc == ERROR_SUCCESS && subkeys) rc = ERROR_ACCESS_DENIED;
     RegKey parent;
     if (rc == ERROR_SUCCESS) rc = RegOpenKeyExA(root, kOdbcIniKey, 0, access, parent.out());
-  } else if (rc == ERROR_FILE_NOT_FOUND) {
+  } else if (NoSuchKey(rc)) {
     rc = ERROR_SUCCESS;
   }
   if (rc == ERROR_SUCCESS && listValue && ListHas(root, access & KEY_WOW64_64KEY, name)) {
@@ -244,13 +255,17 @@ LONG CheckWrite(HKEY root, REGSAM access, const Text &path) {
   return rc;
 }
 
-// Removes `name`'s key and, unless keepListValue, its list value. Absent
-// ones are gone already.
-LONG RemoveEntries(HKEY root, REGSAM access, const char *name, bool keepListValue) {
+// Removes `name`'s key (at `path`) and, unless keepListValue, its list
+// value. Absent ones are gone already.
+LONG RemoveEntries(HKEY root, REGSAM access, const char *name, const Text &path, bool keepListValue) {
   RegKey parent;
   LONG rc = RegOpenKeyExA(root, kOdbcIniKey, 0, access, parent.out());
   if (rc == ERROR_SUCCESS) rc = RegDeleteKeyA(parent.get(), name);
-  if (rc == ERROR_FILE_NOT_FOUND) rc = ERROR_SUCCESS;
+  if (rc != ERROR_SUCCESS) {
+    RegKey probe;
+    if (NoSuchKey(RegOpenKeyExA(root, TextStr(path), 0, KEY_READ | (access & KEY_WOW64_64KEY), probe.out())))
+      rc = ERROR_SUCCESS;
+  }
   if (rc != ERROR_SUCCESS || keepListValue || !ListHas(root, access & KEY_WOW64_64KEY, name)) return rc;
   RegKey list;
   rc = RegOpenKeyExA(root, kDataSourceListKey, 0, access, list.out());
@@ -397,7 +412,7 @@ StoreOutcome StoreDataSource(const AttributeSet &a, bool dialogShown) {
   for (int i = 0; i < p.count; ++i) {
     const StorageTarget &t = p.targets[i];
     REGSAM access = KEY_ALL_ACCESS | t.view;
-    LONG rc = t.remove ? RemoveEntries(p.root, access, initial, p.caseOnly == 1) : ERROR_SUCCESS;
+    LONG rc = t.remove ? RemoveEntries(p.root, access, initial, p.keys.path[kInitialKey], p.caseOnly == 1) : ERROR_SUCCESS;
     if (rc != ERROR_SUCCESS) return Failure(true, rc);
     rc = t.write ? WriteEntries(p.root, access, a, p.keys.path[kNameKey]) : ERROR_SUCCESS;
     if (rc != ERROR_SUCCESS) return Failure(false, rc);

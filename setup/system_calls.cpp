@@ -21,24 +21,58 @@ const Row kRows[] = {
     KVDRM_SYSTEM_CALLS(KVDRM_SYSTEM_CALL_ROW)
 #undef KVDRM_SYSTEM_CALL_ROW
 };
+constexpr size_t kRowCount = sizeof kRows / sizeof kRows[0];
+
+// The libraries this DLL has loaded and not yet freed, and the members it
+// filled from them (a member a test set is not ours to null).
+HMODULE g_loaded[kSystemDllCount];
+bool g_filled[kRowCount];
+
+// The members differ in type: read and written as bytes, not through a cast.
+FARPROC Member(const Row &row) {
+  FARPROC proc;
+  memcpy(&proc, reinterpret_cast<const char *>(&g_sys) + row.offset, sizeof proc);
+  return proc;
+}
+
+void SetMember(const Row &row, FARPROC proc) {
+  memcpy(reinterpret_cast<char *>(&g_sys) + row.offset, &proc, sizeof proc);
+}
 
 }  // namespace
 
-bool BindSystemCalls() {
-  HMODULE modules[kSystemDllCount] = {};
+bool BindLibrary(SystemDll dll) {
   bool complete = true;
-  for (const Row &row : kRows) {
-    // The members differ in type: copied as bytes, not through a cast.
-    char *slot = reinterpret_cast<char *>(&g_sys) + row.offset;
-    FARPROC proc;
-    memcpy(&proc, slot, sizeof proc);
-    if (proc) continue;
-    if (!modules[row.dll]) modules[row.dll] = LoadLibraryA(g_systemDlls[row.dll]);
-    proc = modules[row.dll] ? GetProcAddress(modules[row.dll], row.name) : nullptr;
-    memcpy(slot, &proc, sizeof proc);
+  for (size_t i = 0; i < kRowCount; ++i) {
+    const Row &row = kRows[i];
+    if (row.dll != dll || Member(row)) continue;
+    if (!g_loaded[dll] && !(g_loaded[dll] = LoadLibraryA(g_systemDlls[dll]))) return false;
+    FARPROC proc = GetProcAddress(g_loaded[dll], row.name);
+    SetMember(row, proc);
+    g_filled[i] = proc != nullptr;
     complete = complete && proc;
   }
   return complete;
+}
+
+SystemCallScope::SystemCallScope() : heldBefore_(0) {
+  for (int dll = 0; dll < kSystemDllCount; ++dll)
+    if (g_loaded[dll]) heldBefore_ |= 1u << dll;
+}
+
+// Never reached from DllMain: a request ends inside ConfigDSN, and freeing a
+// library under the loader's lock is what DllMain must not do.
+SystemCallScope::~SystemCallScope() {
+  for (int dll = 0; dll < kSystemDllCount; ++dll) {
+    if (!g_loaded[dll] || (heldBefore_ & (1u << dll))) continue;
+    for (size_t i = 0; i < kRowCount; ++i) {
+      if (kRows[i].dll != dll || !g_filled[i]) continue;
+      SetMember(kRows[i], nullptr);
+      g_filled[i] = false;
+    }
+    FreeLibrary(g_loaded[dll]);
+    g_loaded[dll] = nullptr;
+  }
 }
 
 }  // namespace kvdrm

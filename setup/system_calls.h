@@ -1,8 +1,11 @@
 // The entry points of USER32, GDI32, COMDLG32 and ODBCCP32 that data source
-// setup calls, bound at the start of a setup request with LoadLibraryA and
-// GetProcAddress: a host that only runs sessions never loads them (COMDLG32
-// alone brings the shell's libraries). Calls go through g_sys, whose
-// members have the functions' own types.
+// setup calls, bound with LoadLibraryA and GetProcAddress by the request
+// that needs them and released at its end: a host that only runs sessions
+// never loads them, a request without a window loads the installer only,
+// and the dialog's libraries come with the dialog (COMDLG32, which brings
+// the shell's libraries, with a Browse button). Once KVDRM.dll is unloaded
+// the host's reference counts are as they were. Calls go through g_sys,
+// whose members have the functions' own types.
 #pragma once
 #include <windows.h>
 #include <commdlg.h>
@@ -13,8 +16,8 @@ namespace kvdrm {
 enum SystemDll { kUser32, kGdi32, kComdlg32, kOdbccp32, kSystemDllCount };
 
 #define KVDRM_SYSTEM_CALLS(X)                                                                                   \
-  X(kUser32, CharUpperBuffW) X(kUser32, CreateDialogIndirectParamA) X(kUser32, CreateWindowExA)                 \
-  X(kUser32, DestroyWindow) X(kUser32, DispatchMessageA) X(kUser32, DrawTextA) X(kUser32, EnableWindow)         \
+  X(kUser32, CreateDialogIndirectParamA) X(kUser32, CreateWindowExA) X(kUser32, DestroyWindow)                  \
+  X(kUser32, DispatchMessageA) X(kUser32, DrawTextA) X(kUser32, EnableWindow)                                 \
   X(kUser32, GetDC) X(kUser32, GetDialogBaseUnits) X(kUser32, GetDlgItem) X(kUser32, GetDlgItemTextA)           \
   X(kUser32, GetFocus) X(kUser32, GetMessageA) X(kUser32, GetWindowLongA) X(kUser32, IsChild)                   \
   X(kUser32, IsDialogMessageA) X(kUser32, IsWindow) X(kUser32, MessageBoxA) X(kUser32, PeekMessageA)           \
@@ -32,16 +35,33 @@ struct SystemCalls {
 #undef KVDRM_SYSTEM_CALL_MEMBER
 };
 
-// A null member is not bound. Tests may set members (to stand in for one
-// entry) or reset the whole to SystemCalls() (to bind again).
+// A null member is not bound. Tests may set members to stand in for one
+// entry: binding leaves a member that is set alone, and a release nulls
+// only the members that binding filled.
 extern SystemCalls g_sys;
 
 // The libraries' file names by SystemDll; a test names a missing file here
 // to make one library unavailable.
 extern const char *g_systemDlls[kSystemDllCount];
 
-// Binds the members still null; the libraries stay loaded for the life of
-// the process. True when every member is bound.
-bool BindSystemCalls();
+// Binds the members of `dll` still null, loading the library when one is
+// (once: it stays loaded until the request that loaded it ends). False
+// when the library or one of its entries is missing.
+bool BindLibrary(SystemDll dll);
+
+// One request's hold on the libraries: the libraries that were not loaded
+// when it began are freed, and their members nulled, when it ends. A
+// request that arrives through an open dialog's message loop ends before
+// the one around it and leaves that one's libraries alone.
+class SystemCallScope {
+ public:
+  SystemCallScope();
+  ~SystemCallScope();
+  SystemCallScope(const SystemCallScope &) = delete;
+  SystemCallScope &operator=(const SystemCallScope &) = delete;
+
+ private:
+  unsigned heldBefore_;  // bit n: library n was loaded already
+};
 
 }  // namespace kvdrm

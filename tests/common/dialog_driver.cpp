@@ -258,8 +258,8 @@ void Screenshot(const char *what, HWND shown) {
 }
 
 BOOL RunDialog(WORD request, const std::string &attributes, const std::function<void(Ui &)> &script,
-               bool *sawDialog) {
-  testlib::ConfigDsnFn configDsn = testlib::KvdrmConfigDSN();
+               bool *sawDialog, testlib::ConfigDsnFn configDsn) {
+  if (!configDsn) configDsn = testlib::KvdrmConfigDSN();
   if (!configDsn) {
     ADD_FAILURE() << "KVDRM.dll has no ConfigDSN";
     return FALSE;

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "tests/common/testlib.h"
+
 namespace dlgtest {
 
 // The dialog tests need an X display: without one they fail. A run that
@@ -109,9 +111,9 @@ const std::string &Driver();
 // afterwards (message boxes, Open dialog, setup dialog as Cancel), so a
 // failing test still ends; a ConfigDSN that does not return then stops the
 // program. Returns ConfigDSN's result. `sawDialog` tells whether the
-// dialog appeared.
+// dialog appeared. `configDsn` calls another copy of the DLL.
 BOOL RunDialog(WORD request, const std::string &attributes, const std::function<void(Ui &)> &script,
-               bool *sawDialog = nullptr);
+               bool *sawDialog = nullptr, testlib::ConfigDsnFn configDsn = nullptr);
 // Key-down messages the host window received, and the code of the quit
 // message left in the queue after the last RunDialog (-1 for none).
 int HostKeyDowns();

@@ -33,6 +33,14 @@ ScopedKey::ScopedKey(HKEY root, const std::string &path, REGSAM view)
     : root_(root), path_(path), view_(view) {
   LONG rc = RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, key_.out(),
                             nullptr);
+  // Wine's ANSI registry calls take a path of at most 260 characters, and a
+  // key name alone may have 256: such a key is created under its parent.
+  std::string::size_type cut = path.rfind('\\');
+  kvdrm::RegKey parent;
+  if (rc == ERROR_MORE_DATA && cut != std::string::npos &&
+      (rc = CreateKey(root, path.substr(0, cut), parent, view)) == ERROR_SUCCESS)
+    rc = RegCreateKeyExA(parent.get(), path.c_str() + cut + 1, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
+                         key_.out(), nullptr);
   EXPECT_EQ(ERROR_SUCCESS, rc) << "creating " << path;
 }
 

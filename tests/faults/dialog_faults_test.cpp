@@ -6,6 +6,7 @@
 // changes.
 #include <windows.h>
 
+#include <odbcinst.h>
 #include <string.h>
 
 #include <string>
@@ -301,6 +302,11 @@ TEST_F(DialogFaults, RenameThroughInstallerFailuresAndANestedRequest) {
       ui.OnUiThread([&] { nested = testlib::KvdrmConfigDSN()(nullptr, kConfigure, Driver().c_str(), nestedList.c_str()); });
       ASSERT_EQ(1, state->errorCount) << "the refusal is posted";
       EXPECT_EQ(11u, state->errors[0].code) << "ODBC_ERROR_REQUEST_FAILED";
+      // From another thread (this one) while the dialog is open: refused too,
+      // rather than left waiting for a user.
+      EXPECT_EQ(FALSE, testlib::KvdrmConfigDSN()(nullptr, kConfigure, Driver().c_str(), nestedList.c_str()));
+      ASSERT_EQ(2, state->errorCount);
+      EXPECT_EQ(11u, state->errors[1].code);
       ui.OkWithName(row.keep ? a.name() : b.name());
       EXPECT_EQ(kInvalidText, AnswerMessageBox(ui));
       EXPECT_TRUE(ui.Open()) << "the dialog stays open after the message";
@@ -355,6 +361,133 @@ TEST_F(DialogFaults, ASystemDataSourceThatCannotBeWrittenKeepsItsValues) {
     EXPECT_STREQ("Stored description", description.data.c_str());
     EXPECT_EQ(ERROR_SUCCESS, testlib::SetEveryoneAccess(key.get(), KEY_ALL_ACCESS));  // so that it can go
   }
+}
+
+// ---------------------------------------------------------------- libraries
+
+// Which of the four libraries, and SHELL32 that COMDLG32 brings, the
+// process has. Not its whole module list: Wine's SHELL32 delay-loads
+// COMCTL32 at times and never returns that reference, whoever loaded it.
+std::string Present() {
+  std::string out;
+  for (const char *name : {"odbccp32.dll", "user32.dll", "gdi32.dll", "comdlg32.dll", "shell32.dll"})
+    if (GetModuleHandleA(name)) out += std::string(name) + " ";
+  return out;
+}
+
+// A copy of KVDRM.dll's LoadLibraryA and FreeLibrary pointed at these:
+// what it holds of the four libraries (loads less frees), and a library
+// that will not load. RegSetValueExA pointed at SetValueNoting shows what
+// a silent request holds while it writes.
+const char *const kLibraries[] = {"odbccp32.dll", "user32.dll", "gdi32.dll", "comdlg32.dll"};
+volatile LONG g_held[4], g_during[4];
+const char *g_missing = nullptr;
+decltype(&RegSetValueExA) g_setValue = nullptr;
+
+HMODULE WINAPI LoadNoting(LPCSTR name) {
+  if (g_missing && lstrcmpiA(name, g_missing) == 0) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  HMODULE m = LoadLibraryA(name);
+  for (int i = 0; i < 4; ++i)
+    if (m && lstrcmpiA(name, kLibraries[i]) == 0) InterlockedIncrement(&g_held[i]);
+  return m;
+}
+BOOL WINAPI FreeNoting(HMODULE module) {
+  for (int i = 0; i < 4; ++i)
+    if (module == GetModuleHandleA(kLibraries[i])) InterlockedDecrement(&g_held[i]);
+  return FreeLibrary(module);
+}
+void NoteDuring() {
+  for (int i = 0; i < 4; ++i) g_during[i] = g_held[i];
+}
+LONG WINAPI SetValueNoting(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size) {
+  NoteDuring();
+  return g_setValue(key, name, reserved, type, data, size);
+}
+
+// A request holds the libraries it uses while it runs and none once it has
+// returned: a silent add the installer's library only, a dialog USER32 and
+// GDI32 too, COMDLG32 only once Browse is pressed. Unloading KVDRM.dll (a
+// copy, which nothing else holds) leaves none of them, nor SHELL32, in the
+// process unless it was there before. A library that cannot be loaded
+// fails only the request that needs it: FALSE with
+// ODBC_ERROR_LOAD_LIB_FAILED, nothing stored.
+TEST_F(DialogFaults, ARequestHoldsTheLibrariesItUsesUntilItEnds) {
+  char path[MAX_PATH], temp[MAX_PATH];
+  std::string exe(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
+  GetTempPathA(MAX_PATH, temp);
+  const std::string copy = temp + UniqueName("lifetime") + ".dll";
+  ASSERT_TRUE(CopyFileA((exe.substr(0, exe.find_last_of('\\') + 1) + "KVDRM.dll").c_str(), copy.c_str(), FALSE));
+  enum Act { kSilent, kCancel, kBrowse };
+  const struct {
+    Act act;
+    const char *missing;
+    const char *held;  // initials of the libraries held during the request; null: no dialog appears
+    BOOL result;
+  } rows[] = {{kSilent, nullptr, "O", kTrue},       {kCancel, nullptr, "OUG", kTrue},
+              {kBrowse, nullptr, "OUGC", kTrue},    {kCancel, "comdlg32.dll", "OUG", kTrue},
+              {kBrowse, "comdlg32.dll", "OUG", FALSE}, {kCancel, "user32.dll", nullptr, FALSE},
+              {kCancel, "gdi32.dll", nullptr, FALSE}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(std::string(row.act == kSilent ? "silent add" : row.act == kCancel ? "Cancel" : "Browse") +
+                 ", missing " + (row.missing ? row.missing : "nothing"));
+    DataSource ds(UniqueName("lib"), false);
+    odbcdouble::Reset(state);
+    g_missing = row.missing;
+    for (int i = 0; i < 4; ++i) g_held[i] = 0, g_during[i] = -1;
+    const std::string before = Present();
+    HMODULE dll = LoadLibraryA(copy.c_str());
+    ASSERT_NE(nullptr, dll);
+    BOOL r = FALSE;
+    bool sawDialog = false;
+    {
+      testlib::ImportPatch load(dll, "kernel32.dll", "LoadLibraryA", reinterpret_cast<void *>(LoadNoting));
+      testlib::ImportPatch free(dll, "kernel32.dll", "FreeLibrary", reinterpret_cast<void *>(FreeNoting));
+      testlib::ImportPatch write(dll, "advapi32.dll", "RegSetValueExA", reinterpret_cast<void *>(SetValueNoting));
+      g_setValue = reinterpret_cast<decltype(g_setValue)>(write.original());
+      auto configDsn =
+          reinterpret_cast<testlib::ConfigDsnFn>(reinterpret_cast<void *>(GetProcAddress(dll, "ConfigDSN")));
+      const std::string list = SourceList(ds.name());
+      if (!load.ok() || !free.ok() || !write.ok() || !configDsn) {
+        ADD_FAILURE() << "a stand-in could not be put in place";
+      } else if (row.act == kSilent) {
+        r = configDsn(nullptr, kAdd, Driver().c_str(), list.c_str());
+      } else {
+        r = RunDialog(kAdd, list, [&](Ui &ui) {
+          NoteDuring();
+          if (row.act == kBrowse) {
+            ui.Click(kBrowseDirectory);
+            if (row.result == FALSE) {
+              EXPECT_TRUE(ui.WaitClosed()) << "the request ends at Browse";
+            } else if (WaitOpenDialog(ui.uiThread)) {
+              NoteDuring();
+            } else {
+              ADD_FAILURE() << "no Open dialog";
+            }
+          }
+        }, &sawDialog, configDsn);
+        EXPECT_EQ(row.held != nullptr, sawDialog);
+      }
+    }
+    g_missing = nullptr;
+    FreeLibrary(dll);
+    EXPECT_EQ(before, Present()) << "once KVDRM.dll is unloaded";
+
+    EXPECT_EQ(row.result, r);
+    ASSERT_EQ(row.result == FALSE ? 1 : 0, state->errorCount);
+    if (row.result == FALSE) {
+      EXPECT_EQ(static_cast<uint32_t>(ODBC_ERROR_LOAD_LIB_FAILED), state->errors[0].code);
+    }
+    EXPECT_EQ(row.act == kSilent, Stored(ds.name()));
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_EQ(0, g_held[i]) << kLibraries[i] << " after the request";
+      if (!row.held) continue;
+      EXPECT_EQ(strchr(row.held, "OUGC"[i]) ? 1 : 0, g_during[i]) << kLibraries[i] << " during it";
+    }
+  }
+  DeleteFileA(copy.c_str());
 }
 
 }  // namespace

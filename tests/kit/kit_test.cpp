@@ -173,14 +173,20 @@ std::string ExpectCheck(const std::string &args, DWORD status, const std::vector
 
 std::string Quoted(const std::string &s) { return "\"" + s + "\""; }
 
+std::string Padded(std::string s, size_t length) {
+  if (s.size() < length) s.resize(length, 'x');
+  return s;
+}
+
 // A data source of a registered driver: the driver key under HKLM (this
 // process's view, the 32-bit one) and the data source under HKCU.
+// Its name is padded to `nameLength` characters when that is longer.
 struct Source {
-  std::string name = testlib::UniqueName("check");
+  std::string name;
   std::string driver = testlib::UniqueName("driver");
   testlib::ScopedKey driverKey{HKEY_LOCAL_MACHINE, kDriversPath + driver};
   testlib::ScopedKey key{HKEY_CURRENT_USER, testlib::DataSourcePath(name)};
-  explicit Source(const std::string &ctx) {
+  explicit Source(const std::string &ctx, size_t nameLength = 0) : name(Padded(testlib::UniqueName("check"), nameLength)) {
     driverKey.SetString("Setup", testlib::BinPath("KVDRM.dll"));
     driverKey.SetString("Driver", testlib::BinPath("KVDRM.dll"));
     key.SetString("Description", "a test data source");
@@ -190,8 +196,11 @@ struct Source {
   }
 };
 
-// Keys that open for reading only, as a standard user meets them.
-enum ReadOnly { kWritable, kDataSourceKeyReadOnly, kDriverKeyReadOnly };
+// Keys that open for reading only, as a standard user meets them, or not
+// even for reading.
+enum ReadOnly { kWritable, kDataSourceKeyReadOnly, kDriverKeyReadOnly, kDataSourceKeyUnreadable };
+// What kvdrm-check is asked: the data source, or the list of its driver.
+enum Command { kCheckName, kListDriver };
 
 struct CheckCase {
   const char *label;
@@ -199,6 +208,8 @@ struct CheckCase {
   DWORD status;     // expected exit status
   std::vector<std::string> says, saysNot;
   ReadOnly readOnly = kWritable;
+  Command command = kCheckName;
+  size_t nameLength = 0;  // the data source name's length when longer than made
 };
 
 TEST(KitCheck, NamesWhatASessionWouldFind) {
@@ -231,18 +242,78 @@ TEST(KitCheck, NamesWhatASessionWouldFind) {
       {"no CTX value", "", 1,
        {"Without a CTX value a session loads the bare file name OdbcDrm.dll", "A session loads \"OdbcDrm.dll\"",
         "Warning: a bare name, loaded through the search path", "Give CTX as a full path"}, {}},
+      // Wine lets a key name have 256 characters: 257 bytes with the NUL,
+      // past a 256-byte buffer as a 151-character double-byte name is.
+      {"--list: a name longer than 255 bytes", ok + "MAIN.CTX", 0, {"HKCU, 32-bit view: "}, {"could not be read"},
+       kWritable, kListDriver, 256},
+      {"--list: a data source key that does not open for reading", ok + "MAIN.CTX", 1,
+       {"could not be read: Windows error 5", "could not be read: the list may be incomplete"}, {},
+       kDataSourceKeyUnreadable, kListDriver},
   };
   for (const CheckCase &c : cases) {
     SCOPED_TRACE(c.label);
-    Source s(c.ctx);
-    // Read and delete: the test still removes the key afterwards.
+    Source s(c.ctx, c.nameLength);
+    // Read (or not even that) and delete: the test still removes the key
+    // afterwards, after opening it up again through the handle it holds.
     if (c.readOnly != kWritable) {
-      HKEY key = c.readOnly == kDataSourceKeyReadOnly ? s.key.get() : s.driverKey.get();
-      ASSERT_EQ(ERROR_SUCCESS, testlib::SetEveryoneAccess(key, KEY_READ | DELETE));
+      HKEY key = c.readOnly == kDriverKeyReadOnly ? s.driverKey.get() : s.key.get();
+      ASSERT_EQ(ERROR_SUCCESS, testlib::SetEveryoneAccess(key, c.readOnly == kDataSourceKeyUnreadable
+                                                                   ? DELETE | WRITE_DAC
+                                                                   : KEY_READ | DELETE));
     }
     std::vector<std::string> says = c.says;
-    says.push_back("Driver       " + Quoted(s.driver));
-    ExpectCheck(Quoted(s.name), c.status, says, c.saysNot);
+    says.push_back(c.command == kListDriver ? Quoted(s.name) : "Driver       " + Quoted(s.driver));
+    ExpectCheck(c.command == kListDriver ? "--list --driver " + Quoted(s.driver) : Quoted(s.name), c.status, says,
+                c.saysNot);
+    if (c.readOnly == kDataSourceKeyUnreadable) {
+      EXPECT_EQ(ERROR_SUCCESS, testlib::SetEveryoneAccess(s.key.get(), KEY_ALL_ACCESS));
+    }
+  }
+}
+
+// A session as the driver makes it. A manager's own DLL is found beside it
+// whatever the current directory and released with it; when it is missing,
+// or the manager is no 32-bit DLL, the session fails cleanly and
+// kvdrm-check --session says why in words.
+TEST(KitCheck, SessionsFindTheManagersOwnDllsOrSayWhyNot) {
+  const std::string with = testlib::ManagerDir("withhelper"), gone = testlib::ManagerDir("helpergone");
+  struct Row {
+    const char *label;
+    std::string dir;  // the manager's folder
+    int32_t begins;   // DrmBeginSession's status in this process
+    DWORD status;     // kvdrm-check --session's exit status
+    std::vector<std::string> says;
+  };
+  const Row rows[] = {
+      {"a DLL of its own beside it", with, KVDRM_OK, 0,
+       {"(the Setup file of the driver ", "returned 0 (", "The manager loaded: ", "withhelper\\OdbcDrm.dll",
+        "The manager acknowledged the session", "DrmEndSession returned 0 (", "The manager was released afterwards",
+        "Result: the session began and ended."}},
+      {"its DLL missing", gone, KVDRM_E_NO_MANAGER, 1,
+       {"returned -1101", "did not load", "Why: Windows error 126",
+        "OdbcDrm.dll needs mgrhelper.dll, which is not in " + gone +
+            ", the system folders, the current directory or PATH",
+        "Result: the session did not begin."}},
+      {"a 64-bit DLL", testlib::BinPath("mgr\\x64\\"), KVDRM_E_NO_MANAGER, 1,
+       {"Why: Windows error 193", "is not a 32-bit Windows DLL: it is a 64-bit build", "Result: the session did not begin."}},
+  };
+  char cwd[MAX_PATH] = "";
+  GetCurrentDirectoryA(sizeof cwd, cwd);
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.label);
+    Source s(r.dir + "MAIN.CTX");
+    // Neither the manager's folder nor on PATH.
+    ASSERT_TRUE(SetCurrentDirectoryA(testlib::BinPath("").c_str()));
+    KvdrmSession h = 0;
+    EXPECT_EQ(r.begins, DrmBeginSession(&h, 0, 0, s.name.c_str()));
+    EXPECT_EQ(r.begins == KVDRM_OK, GetModuleHandleA("mgrhelper.dll") != nullptr);
+    EXPECT_EQ(KVDRM_OK, DrmEndSession(h));
+    EXPECT_EQ(nullptr, GetModuleHandleA("mgrhelper.dll"));
+    EXPECT_EQ(nullptr, GetModuleHandleA("OdbcDrm.dll"));
+    SetCurrentDirectoryA(cwd);
+    std::vector<std::string> says = r.says;
+    says.push_back("KVDRM.dll: " + Quoted(testlib::BinPath("KVDRM.dll")));
+    ExpectCheck("--session " + Quoted(s.name), r.status, says);
   }
 }
 
@@ -268,7 +339,8 @@ TEST(KitCheck, FollowsTheSessionsChoiceOfRootAndTellsWhatIsMissing) {
 
 TEST(KitCheck, RefusesA64BitManagerInWords) {
   Source s(testlib::BinPath("mgr\\x64\\MAIN.CTX"));
-  ExpectCheck(Quoted(s.name), 1, {"It does not load: Windows error 193", "not a 32-bit DLL"});
+  ExpectCheck(Quoted(s.name), 1,
+              {"It does not load: Windows error 193", "not a 32-bit DLL", "is not a 32-bit Windows DLL: it is a 64-bit build"});
 }
 
 TEST(KitCheck, ListsTheDataSourcesOfTheDriver) {
@@ -311,7 +383,7 @@ TEST(KitCheck, ReportsTheFileDataSource) {
 }
 
 TEST(KitCheck, RefusesAWrongCommandLine) {
-  for (const char *args : {"", "--frobnicate", "--list --driver"}) ExpectCheck(args, 2);
+  for (const char *args : {"", "--frobnicate", "--list --driver", "--session", "--session a b"}) ExpectCheck(args, 2);
 }
 
 }  // namespace

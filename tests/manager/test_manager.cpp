@@ -7,6 +7,11 @@
 
 #include "proxy/arity.h"
 
+#ifdef TESTMGR_HELPER
+// From mgrhelper.dll, imported: the manager does not load without it.
+extern "C" __declspec(dllimport) uint32_t __stdcall MgrHelperSession(uint32_t counter);
+#endif
+
 namespace {
 
 testmgr::State g_state;
@@ -29,6 +34,9 @@ int32_t Record(int32_t ordinal, int32_t count, const DrmArg *args) {
     g_state.beginSlot0 = record[0];
     uint32_t session = g_state.nextSession;
     if (!session) session = 0x5E000000u + static_cast<uint32_t>(InterlockedIncrement(&g_state.sessionCounter));
+#ifdef TESTMGR_HELPER
+    session = MgrHelperSession(session);
+#endif
     record[2] = session;
 #ifndef TESTMGR_NO_ACK
     record[1] = g_state.ackValue ? g_state.ackValue : 0xFF000001u;
