@@ -4,6 +4,7 @@
 #include "setup/dialog.h"
 
 #include <stddef.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "registry/registry.h"
@@ -45,13 +46,18 @@ constexpr UINT kErrorStyle = MB_OK | MB_ICONEXCLAMATION;  // 0x30
 
 constexpr DWORD kFieldStyle = WS_BORDER | WS_TABSTOP | ES_OEMCONVERT | ES_AUTOHSCROLL | ES_AUTOVSCROLL;
 
-// Reads the field of `attribute` (at most 256 characters) into `out`;
-// returns its length.
-int GetFieldText(HWND dialog, int attribute, char (&out)[257]) {
-  int n = g_sys.GetDlgItemTextA(dialog, FieldId(attribute), out, sizeof out);
-  if (n < 0) n = 0;
-  out[n] = '\0';
-  return n;
+// Reads the field of `attribute` whole into `out` (a text from the
+// attribute list may be far longer than typing allows); false when memory
+// is short.
+bool GetFieldText(HWND dialog, int attribute, Text &out) {
+  HWND field = g_sys.GetDlgItem(dialog, FieldId(attribute));
+  size_t room = static_cast<size_t>(g_sys.SendMessageA(field, WM_GETTEXTLENGTH, 0, 0)) + 1;
+  char *text = static_cast<char *>(malloc(room));
+  if (!text) return false;
+  UINT n = g_sys.GetDlgItemTextA(dialog, FieldId(attribute), text, static_cast<int>(room));
+  bool ok = TextSet(out, text, n);
+  free(text);
+  return ok;
 }
 
 HWND CreateChildControl(DWORD exStyle, const char *className, const char *text, DWORD style, int x, int y,
@@ -119,9 +125,7 @@ void Accept(HWND dialog) {
   AttributeSet &a = *state.set;
   // The set holds the texts as shown, whatever follows.
   for (const SetupField &f : kSetupFields) {
-    char text[257];
-    int n = GetFieldText(dialog, f.attribute, text);
-    if (!TextSet(a.values[f.attribute], text, static_cast<size_t>(n))) {
+    if (!GetFieldText(dialog, f.attribute, a.values[f.attribute])) {
       state.outOfMemory = true;
       Cancel(dialog);
       return;
@@ -195,8 +199,8 @@ void BrowseForFile(HWND dialog, int attribute) {
     return;
   }
   const bool controlFile = attribute == kAttrCtx;
-  char directory[257], file[257] = {};
-  GetFieldText(dialog, attribute, directory);
+  char directory[257] = {}, file[257] = {};
+  g_sys.GetDlgItemTextA(dialog, FieldId(attribute), directory, sizeof directory);
   if (controlFile) {
     strcpy(file, BareFileName(directory, AcpLeadByte));
     TrimToDirectory(directory, AcpLeadByte);

@@ -49,6 +49,7 @@ TEST(Construction, WindowAndThirteenControlsInOrder) {
       {"Button", "OK", 0x50010000, 226, 141, 75, 25, 1},
       {"Button", "Cancel", 0x50010000, 306, 141, 75, 25, 2},
   };
+  HFONT font = nullptr;
   RunDialog(kAdd, AddList(name), [&](Ui &ui) {
     Screenshot("add-new", ui.dialog);  // found by its caption, "Kolvar ODBC Setup"
     EXPECT_EQ(nullptr, GetWindow(ui.dialog, GW_OWNER));
@@ -69,7 +70,7 @@ TEST(Construction, WindowAndThirteenControlsInOrder) {
     std::vector<HWND> children;
     for (HWND c = GetWindow(ui.dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) children.push_back(c);
     ASSERT_EQ(13u, children.size());
-    HFONT font = reinterpret_cast<HFONT>(SendMessageA(children[0], WM_GETFONT, 0, 0));
+    font = reinterpret_cast<HFONT>(SendMessageA(children[0], WM_GETFONT, 0, 0));
     LOGFONTA lf = {};
     ASSERT_TRUE(GetObjectA(font, sizeof lf, &lf));
     EXPECT_EQ(-11, lf.lfHeight);
@@ -107,6 +108,9 @@ TEST(Construction, WindowAndThirteenControlsInOrder) {
     SelectObject(dc, old);
     ReleaseDC(nullptr, dc);
   });
+  // The font goes with the dialog: none is left behind per dialog shown.
+  LOGFONTA gone;
+  EXPECT_EQ(0, GetObjectA(font, sizeof gone, &gone)) << "the dialog's font outlived it";
 }
 
 // Texts longer than a field's limit show whole when they come from the
@@ -238,10 +242,14 @@ TEST(Keyboard, FilterLeavesTheHostAloneAndNeverGoesRoundForEver) {
 // An OK that goes through registers the name and stores the fields as
 // shown: a configure that keeps its name (no duplicate of itself), a
 // configure that renames (the data source moves), an add with an edited
-// field.
+// field, an add whose texts from the attribute list pass the typing limits
+// and 256 characters.
 TEST(Accept, OkRegistersTheNameAndStoresTheFieldsAsShown) {
   NEED_DISPLAY();
-  // The request, whether the name changes, and the values stored afterwards.
+  const std::string description(256, 'd'), directory = "C:\\" + std::string(254, 'q'),
+                    controlFile = directory + "\\" + std::string(1000, 'c');
+  // The request, whether the name changes, and the values stored afterwards
+  // (an add's list carries them, but for an edited description).
   const struct {
     WORD request;
     bool rename;
@@ -250,12 +258,18 @@ TEST(Accept, OkRegistersTheNameAndStoresTheFieldsAsShown) {
       {kConfigure, false, "Stored description", "C:\\STORED", "C:\\STORED\\STORED.CTX"},
       {kConfigure, true, "Stored description", "C:\\STORED", "C:\\STORED\\STORED.CTX"},
       {kAdd, false, "Edited in the dialog", "C:\\DATA", "C:\\DATA\\MAIN.CTX"},
+      {kAdd, false, description.c_str(), directory.c_str(), controlFile.c_str()},
   };
   for (const auto &row : rows) {
     DataSource from(UniqueName("from"), row.request == kConfigure), to(UniqueName("to"), false);
     const std::string &name = row.rename ? to.name() : from.name();
     SCOPED_TRACE(name);
-    const std::string list = row.request == kAdd ? AddList(from.name()) : AttributeList({"DSN=" + from.name()});
+    const bool edited = !strcmp(row.description, "Edited in the dialog");
+    const std::string list =
+        row.request == kAdd ? AttributeList({"DSN=" + from.name(),
+                                             "Description=" + std::string(edited ? "Sales figures" : row.description),
+                                             "DBQ=" + std::string(row.directory), "CTX=" + std::string(row.controlFile)})
+                            : AttributeList({"DSN=" + from.name()});
     BOOL r = RunDialog(row.request, list, [&](Ui &ui) {
       if (row.request == kConfigure) {
         EXPECT_EQ(from.name(), Text(ui.Item(kName)));
@@ -264,7 +278,7 @@ TEST(Accept, OkRegistersTheNameAndStoresTheFieldsAsShown) {
         EXPECT_EQ("C:\\STORED\\STORED.CTX", Text(ui.Item(kControlFile)));
         if (!row.rename) Screenshot("configure-existing", ui.dialog);
       }
-      if (row.request == kAdd) ui.Type(kDescription, "Edited in the dialog");
+      if (edited) ui.Type(kDescription, "Edited in the dialog");
       ui.OkWithName(name);
       EXPECT_EQ(nullptr, WaitMessageBox(ui.uiThread, 300));
       EXPECT_TRUE(ui.WaitClosed());
@@ -347,6 +361,13 @@ TEST(Browse, OpenDialogStartsFromTheFieldAndFillsIt) {
     CloseHandle(h);
   }
   ASSERT_GT(DataPath(kLongFolder "\\B.CTX").size(), 64u) << "a chosen path passes the typing limit";
+  // A file whose path is as long as the field takes: 256 characters.
+  const std::string longest = std::string("*" kLongFolder "\\") +
+                              std::string(255 - DataPath(kLongFolder).size() - 4, 'n') + ".CTX";
+  ASSERT_EQ(256u, Path(longest.c_str()).size());
+  HANDLE made = CreateFileA(Path(longest.c_str()).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, made);
+  CloseHandle(made);
   const struct {
     // The fields; the button, pressed with Enter or clicked; where the Open
     // dialog starts (folder null: not checked); what is typed into it (null:
@@ -368,6 +389,7 @@ TEST(Browse, OpenDialogStartsFromTheFieldAndFillsIt) {
       // in the one chosen last).
       {"C:\\D", "*DATA\\MAIN.CTX", kBrowseControlFile, false, "*DATA", "MAIN.CTX", "MAIN", "*DATA\\MAIN.ctx"},
       {"C:\\D", "*OTHER\\NEW.CTX", kBrowseControlFile, false, "*OTHER", "NEW.CTX", "NEWFILE", "*OTHER\\NEWFILE"},
+      {"C:\\D", "*DATA\\MAIN.CTX", kBrowseControlFile, false, "*DATA", "MAIN.CTX", longest.c_str(), longest.c_str()},
       {"C:\\D", "MAIN.CTX", kBrowseControlFile, false, nullptr, "MAIN.CTX", nullptr, "MAIN.CTX"},
       {"*DATA", "*DATA\\MAIN.CTX", kBrowseControlFile, false, "*DATA", "MAIN.CTX", nullptr, "*DATA\\MAIN.CTX"},
       {"*DATA", "*DATA\\MAIN.CTX", kBrowseDirectory, true, "*DATA", "", nullptr, "*DATA"},

@@ -274,7 +274,9 @@ TEST_F(DialogFaults, TypedNamesAreCheckedInOrderBeforeRegistering) {
 
 // A rename that SQLValidDSN refuses or that SQLWriteDSNToIni fails to
 // register: the message, the dialog stays open. A Cancel then keeps the old
-// data source whole; an OK once the installer takes the name renames it.
+// data source whole (also when the name was kept: what was there before
+// registering is put back, never deleted); an OK once the installer takes
+// the name renames it.
 // The dialog's loop dispatches every message of the caller's thread, so a
 // second request can arrive meanwhile: it is refused, and the open request
 // goes on with its own state.
@@ -282,12 +284,13 @@ TEST_F(DialogFaults, RenameThroughInstallerFailuresAndANestedRequest) {
   const struct {
     odbcdouble::Fn fails;
     bool retry;
-    int writes;  // calls of SQLWriteDSNToIni
+    int writes;         // calls of SQLWriteDSNToIni
+    bool keep = false;  // the name is kept, not changed to B's
   } rows[] = {{odbcdouble::kValidDSN, false, 0}, {odbcdouble::kWriteDSNToIni, false, 1},
-              {odbcdouble::kWriteDSNToIni, true, 2}};
+              {odbcdouble::kWriteDSNToIni, true, 2}, {odbcdouble::kWriteDSNToIni, false, 1, true}};
   for (const auto &row : rows) {
     SCOPED_TRACE(std::string(row.fails == odbcdouble::kValidDSN ? "SQLValidDSN refuses" : "SQLWriteDSNToIni fails") +
-                 (row.retry ? ", then OK" : ", then Cancel"));
+                 (row.keep ? " on the kept name" : "") + (row.retry ? ", then OK" : ", then Cancel"));
     DataSource a(UniqueName("a")), b(UniqueName("b"), false), bystander(UniqueName("by"));
     odbcdouble::Reset(state);
     Profile(a.name());
@@ -304,7 +307,7 @@ TEST_F(DialogFaults, RenameThroughInstallerFailuresAndANestedRequest) {
       EXPECT_EQ(FALSE, testlib::KvdrmConfigDSN()(nullptr, kConfigure, Driver().c_str(), nestedList.c_str()));
       ASSERT_EQ(2, state->errorCount);
       EXPECT_EQ(11u, state->errors[1].code);
-      ui.OkWithName(b.name());
+      ui.OkWithName(row.keep ? a.name() : b.name());
       EXPECT_EQ(kInvalidText, AnswerMessageBox(ui));
       EXPECT_TRUE(ui.Open()) << "the dialog stays open after the message";
       state->fail[row.fails] = false;
@@ -323,29 +326,41 @@ TEST_F(DialogFaults, RenameThroughInstallerFailuresAndANestedRequest) {
   }
 }
 
-// A standard user's system data source: its key opens for reading only.
 // OK must not let the installer replace the key's values (it would, with a
-// bare "Driver") when storage cannot write them again: the request fails
-// and says why, and the data source stays as it was.
+// bare "Driver") when storage cannot write them again: a standard user's
+// system data source (its key opens for reading only), or a configuration
+// mode that cannot be read. The request fails and says why, and the data
+// source stays as it was.
 TEST_F(DialogFaults, ASystemDataSourceThatCannotBeWrittenKeepsItsValues) {
-  DataSource a(UniqueName("sys"), false);
-  testlib::ScopedKey key(HKEY_LOCAL_MACHINE, testlib::DataSourcePath(a.name()));
-  key.SetString("Description", "Stored description");
-  key.SetString("CTX", "C:\\STORED\\STORED.CTX");
-  ASSERT_EQ(ERROR_SUCCESS, testlib::SetEveryoneAccess(key.get(), KEY_READ | WRITE_DAC));
-  Profile(a.name());
-  state->configMode = 2;
-  BOOL r = RunDialog(kConfigure, AttributeList({"DSN=" + a.name()}), [&](Ui &ui) {
-    ui.Click(IDOK);
-    EXPECT_TRUE(ui.WaitClosed());
-  });
-  EXPECT_EQ(FALSE, r);
-  ASSERT_EQ(1, state->errorCount);
-  EXPECT_NE(nullptr, strstr(state->errors[0].message, "access denied")) << state->errors[0].message;
-  EXPECT_EQ(0, odbcdouble::CountCalls(state, "SQLWriteDSNToIni"));
-  testlib::Value description = testlib::ReadValue(HKEY_LOCAL_MACHINE, testlib::DataSourcePath(a.name()), "Description");
-  EXPECT_STREQ("Stored description", description.data.c_str());
-  EXPECT_EQ(ERROR_SUCCESS, testlib::SetEveryoneAccess(key.get(), KEY_ALL_ACCESS));  // so that it can go
+  const struct {
+    bool readOnly;  // else the mode cannot be read
+    const char *message;
+  } rows[] = {{true, "access denied"}, {false, "configuration mode"}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.message);
+    odbcdouble::Reset(state);
+    DataSource a(UniqueName("sys"), false);
+    testlib::ScopedKey key(HKEY_LOCAL_MACHINE, testlib::DataSourcePath(a.name()));
+    key.SetString("Description", "Stored description");
+    key.SetString("CTX", "C:\\STORED\\STORED.CTX");
+    ASSERT_EQ(ERROR_SUCCESS, testlib::SetEveryoneAccess(key.get(), row.readOnly ? KEY_READ | WRITE_DAC : KEY_ALL_ACCESS));
+    Profile(a.name());
+    state->configMode = 2;
+    state->fail[odbcdouble::kGetConfigMode] = !row.readOnly;
+    BOOL r = RunDialog(kConfigure, AttributeList({"DSN=" + a.name()}), [&](Ui &ui) {
+      ui.Click(IDOK);
+      EXPECT_TRUE(ui.WaitClosed());
+    });
+    state->fail[odbcdouble::kGetConfigMode] = false;
+    EXPECT_EQ(FALSE, r);
+    ASSERT_EQ(1, state->errorCount);
+    EXPECT_NE(nullptr, strstr(state->errors[0].message, row.message)) << state->errors[0].message;
+    EXPECT_EQ(0, odbcdouble::CountCalls(state, "SQLWriteDSNToIni"));
+    testlib::Value description =
+        testlib::ReadValue(HKEY_LOCAL_MACHINE, testlib::DataSourcePath(a.name()), "Description");
+    EXPECT_STREQ("Stored description", description.data.c_str());
+    EXPECT_EQ(ERROR_SUCCESS, testlib::SetEveryoneAccess(key.get(), KEY_ALL_ACCESS));  // so that it can go
+  }
 }
 
 // ---------------------------------------------------------------- libraries

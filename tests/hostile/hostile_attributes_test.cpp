@@ -141,6 +141,8 @@ TEST_F(HostileAttributes, NamesAreStoredOrRefusedWithNothingElseTouched) {
       {"32 characters", n32, true},
       {"33 characters", n33, true},
       {"8-bit name", UniqueName("v") + "\xC4\xD6\xDC\xE9\xFF\x80\x9F", true},
+      // In code page 1252 no byte leads a two-byte character.
+      {"8-bit byte before a backslash", UniqueName("Kv") + "\xE9\\x", false},
       {"\"..\"", "..", true},
       {"\".\"", ".", true},
       {"dots inside", "a..b" + UniqueName("v"), true},
@@ -154,6 +156,7 @@ TEST_F(HostileAttributes, NamesAreStoredOrRefusedWithNothingElseTouched) {
       {"empty", "", false},
       {"a name of 100 KB", std::string(100 * 1000, 'N'), false},
   };
+  ASSERT_EQ(1252u, GetACP()) << "Wine's programs run in code page 1252";
   for (const auto &c : cases) {
     SCOPED_TRACE(c.label);
     // Only names that store are cleaned up by name: removing a refused one

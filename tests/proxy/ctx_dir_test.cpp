@@ -97,8 +97,15 @@ TEST(ControlFileDirectory, LoadsTheManagerOfThatDirectory) {
       if (c == '\\') c = '/';
     return p;
   }();
+  // In code page 1252, Wine's default, a byte of 0x80 or above is a
+  // character of its own: "X\xE9" is a folder, the '\' after it a separator.
+  ASSERT_EQ(1252u, GetACP());
+  const std::string eightBit = BinPath("qdrive\\X\xE9");
+  CreateDirectoryA(eightBit.c_str(), nullptr);
+  ASSERT_TRUE(CopyFileA(ManagerFile("ok").c_str(), (eightBit + "\\OdbcDrm.dll").c_str(), FALSE));
   const LoadRow rows[] = {
       {"backslash path", BinPath("qdrive\\X\\KOLVARD.CTX"), BinPath("qdrive\\X\\OdbcDrm.dll")},
+      {"an 8-bit byte before a backslash", eightBit + "\\KOLVARD.CTX", eightBit + "\\OdbcDrm.dll"},
       {"directory without trailing backslash loads its parent's", BinPath("qdrive\\X"), BinPath("qdrive\\OdbcDrm.dll")},
       {"directory with trailing backslash", BinPath("qdrive\\X\\"), BinPath("qdrive\\X\\OdbcDrm.dll")},
       {"parent without a manager", BinPath("mgr\\ok"), ""},
@@ -137,6 +144,8 @@ TEST(ControlFileDirectory, LoadsTheManagerOfThatDirectory) {
     SetCurrentDirectoryA(cwd);
     EXPECT_TRUE(r.expected.empty() ? loaded.empty() : SamePath(r.expected, loaded)) << "loaded " << loaded;
   }
+  DeleteFileA((eightBit + "\\OdbcDrm.dll").c_str());
+  RemoveDirectoryA(eightBit.c_str());
 }
 
 // A standard user's system data source: HKEY_LOCAL_MACHINE opens for
