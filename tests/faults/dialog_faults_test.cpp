@@ -102,10 +102,12 @@ BOOL WINAPI SweepWriteFileDSN(LPCSTR file, LPCSTR section, LPCSTR key, LPCSTR te
   CloseHandle(h);
   return ok;
 }
+// Fails after it has done its work, as an installer may that replaced the
+// key and then could not list the name: what it changed must be put back.
 BOOL WINAPI SweepWriteDSNToIni(LPCSTR name, LPCSTR driver) {
-  if (g_sweep.Fail("SQLWriteDSNToIni")) return FALSE;
-  return reinterpret_cast<BOOL(WINAPI *)(LPCSTR, LPCSTR)>(reinterpret_cast<void *>(g_sweep.writeDsnToIni))(name,
-                                                                                                          driver);
+  BOOL done =
+      reinterpret_cast<BOOL(WINAPI *)(LPCSTR, LPCSTR)>(reinterpret_cast<void *>(g_sweep.writeDsnToIni))(name, driver);
+  return g_sweep.Fail("SQLWriteDSNToIni") ? FALSE : done;
 }
 FARPROC WINAPI SweepGetProcAddress(HMODULE module, LPCSTR name) {
   FARPROC real = GetProcAddress(module, name);
