@@ -55,16 +55,11 @@ bool BindLibrary(SystemDll dll) {
   return complete;
 }
 
-SystemCallScope::SystemCallScope() : heldBefore_(0) {
-  for (int dll = 0; dll < kSystemDllCount; ++dll)
-    if (g_loaded[dll]) heldBefore_ |= 1u << dll;
-}
-
 // Never reached from DllMain: a request ends inside ConfigDSN, and freeing a
 // library under the loader's lock is what DllMain must not do.
 SystemCallScope::~SystemCallScope() {
   for (int dll = 0; dll < kSystemDllCount; ++dll) {
-    if (!g_loaded[dll] || (heldBefore_ & (1u << dll))) continue;
+    if (!g_loaded[dll]) continue;
     for (size_t i = 0; i < kRowCount; ++i) {
       if (kRows[i].dll != dll || !g_filled[i]) continue;
       SetMember(kRows[i], nullptr);

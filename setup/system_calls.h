@@ -49,19 +49,16 @@ extern const char *g_systemDlls[kSystemDllCount];
 // when the library or one of its entries is missing.
 bool BindLibrary(SystemDll dll);
 
-// One request's hold on the libraries: the libraries that were not loaded
-// when it began are freed, and their members nulled, when it ends. A
-// request that arrives through an open dialog's message loop ends before
-// the one around it and leaves that one's libraries alone.
+// One request's hold on the libraries: every library bound during the
+// request is freed, and its members nulled, when it ends. Requests run one
+// at a time and a nested one is refused before it binds anything, so all
+// that is loaded then is this request's.
 class SystemCallScope {
  public:
-  SystemCallScope();
+  SystemCallScope() = default;
   ~SystemCallScope();
   SystemCallScope(const SystemCallScope &) = delete;
   SystemCallScope &operator=(const SystemCallScope &) = delete;
-
- private:
-  unsigned heldBefore_;  // bit n: library n was loaded already
 };
 
 }  // namespace kvdrm
