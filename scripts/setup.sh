@@ -69,10 +69,34 @@ if ((${#missing[@]})) && ! dpkg --print-foreign-architectures | grep -qx i386; t
   step "adding the i386 architecture" dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
+# try <what> <command...>: as step, but a failure is reported and returned.
+try() {
+  echo "setup: $1"
+  echo "== $1: ${*:2}" >>"$log"
+  "${@:2}" >>"$log" 2>&1 </dev/null
+}
 if ((${#missing[@]})); then
-  step "updating the package lists" apt-get update -q
-  step "installing ${missing[*]}" \
-    apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # A mirror caught mid-sync serves an index that does not match its Release
+  # file (seen: bookworm-security's i386 list). The other lists still load,
+  # so go on; the install below says whether what it needs was there.
+  updated=0
+  for attempt in 1 2 3; do
+    if try "updating the package lists (attempt $attempt)" apt-get update -q; then
+      updated=1
+      break
+    fi
+    sleep 5
+  done
+  ((updated)) || echo "setup: some package lists failed to load (see $log); going on with the rest"
+  if ! try "installing ${missing[*]}" \
+    apt-get install -y -q --no-install-recommends "${missing[@]}"; then
+    # Without the security suite's i386 list, its newer amd64 libraries have
+    # no i386 twin of the same version and multiarch refuses wine32. The
+    # release's own versions always pair up.
+    echo "setup: installing from bookworm's own versions (the newest did not pair up)"
+    step "installing ${missing[*]} (bookworm)" \
+      apt-get install -y -q --no-install-recommends -t bookworm "${missing[@]}"
+  fi
 fi
 if ((need_locale)); then
   step "making the ja_JP.UTF-8 locale" localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
