@@ -9,7 +9,7 @@
  *
  * Define KVDRM_NO_DLLIMPORT before including this header when you do not
  * link against KVDRM.dll (a manager that only needs the tables), and
- * KVDRM_NO_CONFIGDSN to leave ConfigDSN undeclared. Include <windows.h>
+ * KVDRM_NO_CONFIGDSN to leave ConfigDSN and ConfigDSNW undeclared. Include <windows.h>
  * (or <odbcinst.h>) first when you use it together with this header. */
 #ifndef KVDRM_H
 #define KVDRM_H
@@ -193,8 +193,9 @@ enum KvdrmManagerOrdinal {
   KVDRM_MGR_COUNT = 48
 };
 
-/* The exports of KVDRM.dll. Ordinals 1 to 96; the 43 not listed are
- * unassigned. Every export is also reachable by its undecorated name.
+/* The exports of KVDRM.dll. Ordinals 1 to 97; the 43 not listed are
+ * unassigned. ConfigDSNW, the wide setup entry, came later and took the
+ * ordinal above all the others. Every export is also reachable by its undecorated name.
  * X(export ordinal, name, arguments, manager ordinal or 0) */
 #define KVDRM_EXPORT_TABLE(X) \
   X(  1, DrmBeginSession,                4,  1) \
@@ -249,7 +250,8 @@ enum KvdrmManagerOrdinal {
   X( 93, DrmSetParseTree,                6,  0) \
   X( 94, DrmOnPrepare,                   4,  0) \
   X( 95, DrmOnExecute,                   3,  0) \
-  X( 96, DrmSetPDUpdExpression,          6,  0)
+  X( 96, DrmSetPDUpdExpression,          6,  0) \
+  X( 97, ConfigDSNW,                     4,  0)
 
 enum KvdrmExportOrdinal {
   KVDRM_ORD_DrmBeginSession = 1,
@@ -305,7 +307,8 @@ enum KvdrmExportOrdinal {
   KVDRM_ORD_DrmOnPrepare = 94,
   KVDRM_ORD_DrmOnExecute = 95,
   KVDRM_ORD_DrmSetPDUpdExpression = 96,
-  KVDRM_EXPORT_COUNT = 53
+  KVDRM_ORD_ConfigDSNW = 97,
+  KVDRM_EXPORT_COUNT = 54
 };
 
 #ifdef _WIN32
@@ -386,9 +389,12 @@ KVDRM_API int32_t KVDRM_CALL DrmSetPDUpdExpression(KvdrmArg a1, KvdrmArg a2, Kvd
 #if !defined(KVDRM_NO_CONFIGDSN) && !defined(__ODBCINST_H) && !defined(__ODBCINST_H__)
 #if defined(_WINDEF_) || defined(_WINDEF_H)
 BOOL KVDRM_CALL ConfigDSN(HWND parent, WORD request, LPCSTR driver, LPCSTR attributes);
+BOOL KVDRM_CALL ConfigDSNW(HWND parent, WORD request, LPCWSTR driver, LPCWSTR attributes);
 #else
 int KVDRM_CALL ConfigDSN(void *parent, unsigned short request, const char *driver,
                          const char *attributes);
+int KVDRM_CALL ConfigDSNW(void *parent, unsigned short request, const unsigned short *driver,
+                          const unsigned short *attributes);
 #endif
 #endif
 #endif /* _WIN32 */

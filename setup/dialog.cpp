@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "registry/registry.h"
+#include "registry/wide.h"
 #include "setup/dialog_template.h"
 #include "setup/module.h"
 #include "setup/storage.h"
@@ -18,7 +19,7 @@ namespace kvdrm {
 
 namespace {
 
-const char kSetupTitle[] = "Kolvar ODBC Setup";
+const WCHAR kSetupTitle[] = L"Kolvar ODBC Setup";
 
 // Lives from before the dialog to after its loop; every control uses it.
 HFONT g_dialogFont = nullptr;
@@ -35,74 +36,79 @@ struct DialogState {
 };
 
 DialogState &StateOf(HWND dialog) {
-  return *reinterpret_cast<DialogState *>(g_sys.GetWindowLongA(dialog, DWLP_USER));
+  return *reinterpret_cast<DialogState *>(g_sys.GetWindowLongW(dialog, DWLP_USER));
 }
 
-const char kDuplicateName[] = "Data source name already exists.";
-const char kInvalidName[] =
-    "Invalid data source name. The first character must be a letter and it may not contain any of the "
-    "following characters: [ ] { } ( ) ? * = ! @ , ; \\";
+const WCHAR kDuplicateName[] = L"Data source name already exists.";
+const WCHAR kInvalidName[] =
+    L"Invalid data source name. The first character must be a letter and it may not contain any of the "
+    L"following characters: [ ] { } ( ) ? * = ! @ , ; \\";
+const WCHAR kNameOutsideCodePage[] =
+    L"Invalid data source name. Programs name data sources in the system's ANSI code page, which cannot "
+    L"hold every character of this name.";
 constexpr UINT kErrorStyle = MB_OK | MB_ICONEXCLAMATION;  // 0x30
 
-constexpr DWORD kFieldStyle = WS_BORDER | WS_TABSTOP | ES_OEMCONVERT | ES_AUTOHSCROLL | ES_AUTOVSCROLL;
+// No ES_OEMCONVERT: it would send typed text through the OEM code page,
+// and the fields take any script.
+constexpr DWORD kFieldStyle = WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_AUTOVSCROLL;
 
 // Reads the field of `attribute` whole into `out` (a text from the
 // attribute list may be far longer than typing allows); false when memory
 // is short.
-bool GetFieldText(HWND dialog, int attribute, Text &out) {
+bool GetFieldText(HWND dialog, int attribute, WText &out) {
   HWND field = g_sys.GetDlgItem(dialog, FieldId(attribute));
-  size_t room = static_cast<size_t>(g_sys.SendMessageA(field, WM_GETTEXTLENGTH, 0, 0)) + 1;
-  char *text = static_cast<char *>(malloc(room));
+  size_t room = static_cast<size_t>(g_sys.SendMessageW(field, WM_GETTEXTLENGTH, 0, 0)) + 1;
+  WCHAR *text = static_cast<WCHAR *>(malloc(room * sizeof(WCHAR)));
   if (!text) return false;
-  UINT n = g_sys.GetDlgItemTextA(dialog, FieldId(attribute), text, static_cast<int>(room));
-  bool ok = TextSet(out, text, n);
+  UINT n = g_sys.GetDlgItemTextW(dialog, FieldId(attribute), text, static_cast<int>(room));
+  bool ok = WTextSet(out, U(text), n);
   free(text);
   return ok;
 }
 
-HWND CreateChildControl(DWORD exStyle, const char *className, const char *text, DWORD style, int x, int y,
+HWND CreateChildControl(DWORD exStyle, const WCHAR *className, const WCHAR *text, DWORD style, int x, int y,
                         int width, int height, HWND parent, int id) {
-  HWND control = g_sys.CreateWindowExA(exStyle, className, text, style | WS_CHILD | WS_VISIBLE, x, y, width, height,
+  HWND control = g_sys.CreateWindowExW(exStyle, className, text, style | WS_CHILD | WS_VISIBLE, x, y, width, height,
                                        parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), g_module, nullptr);
-  g_sys.SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(g_dialogFont), 0);
+  g_sys.SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(g_dialogFont), 0);
   return control;
 }
 
-HWND CreateFieldLabel(const char *text, int x, int y, HWND parent) {
+HWND CreateFieldLabel(const WCHAR *text, int x, int y, HWND parent) {
   RECT r = {0, 0, 0, 0};
   HDC screen = g_sys.GetDC(nullptr);
   HGDIOBJ previous = g_sys.SelectObject(screen, g_dialogFont);
   if (*text) {
     r.right = 1000;
-    g_sys.DrawTextA(screen, text, -1, &r, DT_CALCRECT);
+    g_sys.DrawTextW(screen, text, -1, &r, DT_CALCRECT);
   }
   g_sys.SelectObject(screen, previous);
   g_sys.ReleaseDC(nullptr, screen);
-  return CreateChildControl(0, "STATIC", text, SS_LEFT, x, y, r.right, r.bottom, parent, 0);
+  return CreateChildControl(0, L"STATIC", text, SS_LEFT, x, y, r.right, r.bottom, parent, 0);
 }
 
-HWND CreatePushButton(const char *text, int x, int y, HWND parent, int id) {
-  return CreateChildControl(0, "BUTTON", text, WS_TABSTOP | BS_PUSHBUTTON, x, y, 75, 25, parent, id);
+HWND CreatePushButton(const WCHAR *text, int x, int y, HWND parent, int id) {
+  return CreateChildControl(0, L"BUTTON", text, WS_TABSTOP | BS_PUSHBUTTON, x, y, 75, 25, parent, id);
 }
 
 void CreateControls(HWND dialog, const AttributeSet &set) {
   int r = 0;
   for (const SetupField &f : kSetupFields) {
     r += 25;
-    CreateFieldLabel(f.label, 21, r - 1, dialog);
-    HWND field = CreateChildControl(WS_EX_CLIENTEDGE, "EDIT", TextStr(set.values[f.attribute]), kFieldStyle, 122,
+    CreateFieldLabel(W(f.label), 21, r - 1, dialog);
+    HWND field = CreateChildControl(WS_EX_CLIENTEDGE, L"EDIT", W(set.values[f.attribute]), kFieldStyle, 122,
                                     r - 5, 161, 21, dialog, FieldId(f.attribute));
-    g_sys.SendMessageA(field, EM_LIMITTEXT, f.textLimit, 0);
-    if (f.browseButton) CreatePushButton("Browse...", 292, r - 7, dialog, f.browseButton);
+    g_sys.SendMessageW(field, EM_LIMITTEXT, f.textLimit, 0);
+    if (f.browseButton) CreatePushButton(L"Browse...", 292, r - 7, dialog, f.browseButton);
   }
-  CreateChildControl(0, "BUTTON", "", BS_GROUPBOX, 8, 4, 371, r + 21, dialog, 0);
-  CreatePushButton("OK", 226, r + 41, dialog, IDOK);
-  CreatePushButton("Cancel", 306, r + 41, dialog, IDCANCEL);
+  CreateChildControl(0, L"BUTTON", L"", BS_GROUPBOX, 8, 4, 371, r + 21, dialog, 0);
+  CreatePushButton(L"OK", 226, r + 41, dialog, IDOK);
+  CreatePushButton(L"Cancel", 306, r + 41, dialog, IDCANCEL);
 }
 
 bool FieldIsEmpty(HWND dialog, int control) {
-  char probe[2];
-  return g_sys.GetDlgItemTextA(dialog, control, probe, sizeof probe) == 0;
+  WCHAR probe[2];
+  return g_sys.GetDlgItemTextW(dialog, control, probe, 2) == 0;
 }
 
 // OK needs a name, a data directory and a control file; the description
@@ -113,40 +119,50 @@ void ApplyOkRule(HWND dialog) {
   g_sys.EnableWindow(g_sys.GetDlgItem(dialog, IDOK), complete);
 }
 
-void ShowError(const char *text) { g_sys.MessageBoxA(nullptr, text, "Error", kErrorStyle); }
+void ShowError(const WCHAR *text) { g_sys.MessageBoxW(nullptr, text, L"Error", kErrorStyle); }
 
 void Cancel(HWND dialog) {
-  TextFree(StateOf(dialog).set->values[kAttrDsn]);
+  WTextFree(StateOf(dialog).set->values[kAttrDsn]);
   g_sys.DestroyWindow(dialog);
 }
 
 void Accept(HWND dialog) {
   DialogState &state = StateOf(dialog);
   AttributeSet &a = *state.set;
-  // The set holds the texts as shown, whatever follows.
+  // The set holds the texts as shown, whatever follows. A text the user
+  // changed counts as asked for, like one the request's list named.
   for (const SetupField &f : kSetupFields) {
-    if (!GetFieldText(dialog, f.attribute, a.values[f.attribute])) {
+    WText shown = {nullptr, 0};
+    if (!GetFieldText(dialog, f.attribute, shown)) {
       state.outOfMemory = true;
       Cancel(dialog);
       return;
     }
+    WText &value = a.values[f.attribute];
+    if (!WTextEqual(value, shown.data, shown.length)) a.given[f.attribute] = true;
+    WTextFree(value);
+    value = shown;
   }
-  const char *name = TextStr(a.values[kAttrDsn]);
+  const WChar *name = WTextStr(a.values[kAttrDsn]);
   // Keeping the name of the data source being configured is never a duplicate.
-  if (!TextEqual(a.initialName, a.values[kAttrDsn].data, a.values[kAttrDsn].length)) {
-    char entries[256];
+  if (!WTextEqual(a.initialName, a.values[kAttrDsn].data, a.values[kAttrDsn].length)) {
+    WChar entries[256];
     ReadProfileValue(name, nullptr, entries);
     if (*entries) {
       ShowError(kDuplicateName);
       return;
     }
   }
-  const char *driver = a.driver ? a.driver : "";
+  const WChar *driver = a.driver ? a.driver : u"";
   // The installer accepts "ODBC Data Sources", and registering it would
   // wipe its list of data sources: storage refuses such names, so they are
   // refused here before the installer is asked.
-  if (!IsStorableName(name, AcpLeadByte) || !g_sys.SQLValidDSN(name)) {
+  if (!IsStorableName(name, kNameRules.upper) || !g_sys.SQLValidDSNW(W(name))) {
     ShowError(kInvalidName);
+    return;
+  }
+  if (!kNameRules.fitsCodePage(name)) {
+    ShowError(kNameOutsideCodePage);
     return;
   }
   // Registering the name replaces its key's values with a bare "Driver".
@@ -161,10 +177,14 @@ void Accept(HWND dialog) {
     Cancel(dialog);
     return;
   }
-  if (can == kCanRegister && !g_sys.SQLWriteDSNToIni(name, driver)) {
-    PutBack(*a.journal);
-    ShowError(kInvalidName);
-    return;
+  if (can == kCanRegister) {
+    BOOL registered = g_sys.SQLWriteDSNToIniW(W(name), W(driver));
+    SettleRegistration(*a.journal);
+    if (!registered) {
+      PutBack(*a.journal);
+      ShowError(kInvalidName);
+      return;
+    }
   }
   g_sys.DestroyWindow(dialog);
 }
@@ -173,19 +193,19 @@ void Accept(HWND dialog) {
 // or the control file field (a change that reaches the dialog as EN_CHANGE).
 // Filters are pairs of description and pattern, each NUL-terminated; the
 // literal's own NUL ends the list.
-constexpr char kDirectoryFilter[] = "Control File (-control.dat)\0-control.dat\0All Files (*.*)\0*.*\0";
-constexpr char kControlFileFilter[] = "CTX Files (*.ctx)\0*.ctx\0All Files (*.*)\0*.*\0";
+constexpr WCHAR kDirectoryFilter[] = L"Control File (-control.dat)\0-control.dat\0All Files (*.*)\0*.*\0";
+constexpr WCHAR kControlFileFilter[] = L"CTX Files (*.ctx)\0*.ctx\0All Files (*.*)\0*.*\0";
 // The list's end, an empty pair, is the pattern's NUL and the literal's.
-constexpr bool EndsList(const char *filter, size_t size) {
+constexpr bool EndsList(const WCHAR *filter, size_t size) {
   return size >= 2 && filter[size - 2] == '\0' && filter[size - 1] == '\0';
 }
-static_assert(EndsList(kDirectoryFilter, sizeof kDirectoryFilter) &&
-                  EndsList(kControlFileFilter, sizeof kControlFileFilter),
+static_assert(EndsList(kDirectoryFilter, sizeof kDirectoryFilter / sizeof(WCHAR)) &&
+                  EndsList(kControlFileFilter, sizeof kControlFileFilter / sizeof(WCHAR)),
               "a filter list ends with an empty pair");
 
 // The record without its later members (pvReserved, dwReserved, FlagsEx):
 // the 76-byte form.
-constexpr DWORD kRecordSize = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR);
+constexpr DWORD kRecordSize = offsetof(OPENFILENAMEW, lpTemplateName) + sizeof(LPCWSTR);
 static_assert(kRecordSize == 76, "the 76-byte Open dialog record");
 
 void BrowseForFile(HWND dialog, int attribute) {
@@ -199,33 +219,34 @@ void BrowseForFile(HWND dialog, int attribute) {
     return;
   }
   const bool controlFile = attribute == kAttrCtx;
-  char directory[257] = {}, file[257] = {};
-  g_sys.GetDlgItemTextA(dialog, FieldId(attribute), directory, sizeof directory);
+  WChar directory[257] = {}, file[257] = {};
+  g_sys.GetDlgItemTextW(dialog, FieldId(attribute), W(directory), 257);
   if (controlFile) {
-    strcpy(file, BareFileName(directory, AcpLeadByte));
-    TrimToDirectory(directory, AcpLeadByte);
+    const WChar *bare = BareFileName(directory);
+    memcpy(file, bare, (WLength(bare) + 1) * sizeof(WChar));
+    TrimToDirectory(directory);
   }
 
-  OPENFILENAMEA record = {};
+  OPENFILENAMEW record = {};
   record.lStructSize = kRecordSize;
   record.hwndOwner = dialog;
   record.lpstrFilter = controlFile ? kControlFileFilter : kDirectoryFilter;
-  record.lpstrFile = file;
-  record.nMaxFile = sizeof file;
-  record.lpstrInitialDir = directory;
+  record.lpstrFile = W(file);
+  record.nMaxFile = 257;
+  record.lpstrInitialDir = W(directory);
   record.lpstrTitle = kSetupTitle;
   record.Flags = OFN_HIDEREADONLY;
-  if (controlFile) record.lpstrDefExt = "ctx";
+  if (controlFile) record.lpstrDefExt = L"ctx";
 
-  if (!g_sys.GetOpenFileNameA(&record)) return;
-  if (!controlFile) TrimToDirectory(file, AcpLeadByte);
-  g_sys.SetDlgItemTextA(dialog, FieldId(attribute), file);
+  if (!g_sys.GetOpenFileNameW(&record)) return;
+  if (!controlFile) TrimToDirectory(file);
+  g_sys.SetDlgItemTextW(dialog, FieldId(attribute), W(file));
 }
 
 INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
-      g_sys.SetWindowLongA(dialog, DWLP_USER, static_cast<LONG>(lParam));
+      g_sys.SetWindowLongW(dialog, DWLP_USER, static_cast<LONG>(lParam));
       CreateControls(dialog, *StateOf(dialog).set);
       ApplyOkRule(dialog);
       return TRUE;
@@ -235,8 +256,8 @@ INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
       } else if (HIWORD(wParam) == EN_KILLFOCUS) {
         // Show a long text from its beginning again once the user leaves it.
         HWND field = reinterpret_cast<HWND>(lParam);
-        g_sys.SendMessageA(field, EM_SETSEL, 0, 0);
-        g_sys.SendMessageA(field, EM_SCROLLCARET, 0, 0);
+        g_sys.SendMessageW(field, EM_SETSEL, 0, 0);
+        g_sys.SendMessageW(field, EM_SCROLLCARET, 0, 0);
       } else if (wParam == IDOK) {
         Accept(dialog);
       } else if (wParam == IDCANCEL) {
@@ -254,7 +275,7 @@ INT_PTR CALLBACK SetupDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
   }
 }
 
-LONG ControlId(HWND window) { return window ? g_sys.GetWindowLongA(window, GWL_ID) : 0; }
+LONG ControlId(HWND window) { return window ? g_sys.GetWindowLongW(window, GWL_ID) : 0; }
 
 bool IsFieldWindow(HWND window) {
   LONG id = ControlId(window);
@@ -279,7 +300,7 @@ bool FilterKey(HWND dialog, const MSG &msg) {
   WPARAM previous = msg.wParam == VK_UP ? 1 : 0;
   HWND start = focus;
   for (;;) {
-    g_sys.SendMessageA(dialog, WM_NEXTDLGCTL, previous, 0);
+    g_sys.SendMessageW(dialog, WM_NEXTDLGCTL, previous, 0);
     HWND now = g_sys.GetFocus();
     // WM_NEXTDLGCTL may leave the focus where it was (outside the dialog,
     // or nowhere to go); a full round means no accepted control exists.
@@ -295,26 +316,26 @@ HWND OpenSetupDialog() { return g_openDialog; }
 
 DialogResult ShowSetupDialog(AttributeSet &set) {
   if (!BindLibrary(kUser32) || !BindLibrary(kGdi32)) return kDialogLibraryMissing;
-  g_dialogFont = g_sys.CreateFontA(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                   CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_SWISS | DEFAULT_PITCH, "MS Sans Serif");
+  g_dialogFont = g_sys.CreateFontW(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                   CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_SWISS | DEFAULT_PITCH, L"MS Sans Serif");
 
   alignas(4) unsigned char dialogTemplate[kTemplateBytes];
   LONG units = g_sys.GetDialogBaseUnits();
   FillDialogTemplate(dialogTemplate, LOWORD(units), HIWORD(units));
 
   DialogState state = {&set, false, false};
-  HWND dialog = g_sys.CreateDialogIndirectParamA(g_module, reinterpret_cast<LPCDLGTEMPLATEA>(dialogTemplate),
+  HWND dialog = g_sys.CreateDialogIndirectParamW(g_module, reinterpret_cast<LPCDLGTEMPLATEW>(dialogTemplate),
                                                  nullptr, SetupDialogProc, reinterpret_cast<LPARAM>(&state));
   if (dialog) {
     g_openDialog = dialog;
-    g_sys.SendMessageA(dialog, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(kSetupTitle));
+    g_sys.SendMessageW(dialog, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(kSetupTitle));
     MSG msg;
     BOOL got;
-    while ((got = g_sys.GetMessageA(&msg, nullptr, 0, 0)) != 0 && got != -1) {
+    while ((got = g_sys.GetMessageW(&msg, nullptr, 0, 0)) != 0 && got != -1) {
       if (FilterKey(dialog, msg)) continue;
-      if (!g_sys.IsDialogMessageA(dialog, &msg)) {
+      if (!g_sys.IsDialogMessageW(dialog, &msg)) {
         g_sys.TranslateMessage(&msg);
-        g_sys.DispatchMessageA(&msg);
+        g_sys.DispatchMessageW(&msg);
       }
     }
     // A quit message that the host application posted (or a failing
@@ -323,7 +344,7 @@ DialogResult ShowSetupDialog(AttributeSet &set) {
     if (g_sys.IsWindow(dialog)) {
       Cancel(dialog);
       MSG quit;
-      g_sys.PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+      g_sys.PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
       if (got == 0) g_sys.PostQuitMessage(static_cast<int>(msg.wParam));
     }
   }

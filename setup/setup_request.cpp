@@ -1,5 +1,10 @@
 #include "setup/setup_request.h"
 
+#include <stdlib.h>
+#include <string.h>
+
+#include "registry/wide.h"
+
 #include "setup/attribute_list.h"
 #include "setup/dialog.h"
 #include "setup/storage.h"
@@ -44,6 +49,16 @@ void EndRequest() {
   WakeAllConditionVariable(&g_requestDone);
 }
 
+// The installer's error queue takes wide texts; the library's own messages
+// are ASCII.
+void PostError(decltype(&::SQLPostInstallerErrorW) post, DWORD code, const char *message) {
+  WCHAR wide[256];
+  size_t n = 0;
+  for (; message[n] && n + 1 < sizeof wide / sizeof wide[0]; ++n) wide[n] = static_cast<unsigned char>(message[n]);
+  wide[n] = 0;
+  post(code, wide);
+}
+
 // Brings the open dialog to the front and posts the refusal. The running
 // request's bindings are its own, so the two calls are looked up here.
 void Refuse(HWND open) {
@@ -55,25 +70,27 @@ void Refuse(HWND open) {
     }
   }
   if (HMODULE installer = LoadLibraryA(g_systemDlls[kOdbccp32])) {
-    FARPROC post = GetProcAddress(installer, "SQLPostInstallerError");
+    FARPROC post = GetProcAddress(installer, "SQLPostInstallerErrorW");
     if (post)
-      reinterpret_cast<decltype(&::SQLPostInstallerError)>(reinterpret_cast<void *>(post))(
-          ODBC_ERROR_REQUEST_FAILED, "A setup dialog of this driver is already open");
+      PostError(reinterpret_cast<decltype(&::SQLPostInstallerErrorW)>(reinterpret_cast<void *>(post)),
+                ODBC_ERROR_REQUEST_FAILED, "A setup dialog of this driver is already open");
     FreeLibrary(installer);
   }
 }
 
 constexpr StoreOutcome kLibraryMissing = {false, ODBC_ERROR_LOAD_LIB_FAILED, "Could not load a system library"};
 
-StoreOutcome Run(AttributeSet &a, HWND parent, const char *attributes) {
+StoreOutcome Run(AttributeSet &a, HWND parent, const WChar *attributes) {
   ParsedAttributes parsed;
   ParseAttributeList(attributes, parsed);
-  for (int i = 1; i <= kAttributeCount; ++i)
-    if (parsed.values[i] && !TextSetZ(a.values[i], parsed.values[i])) return kOutOfMemory;
-  if (!TextSet(a.initialName, a.values[kAttrDsn].data, a.values[kAttrDsn].length)) return kOutOfMemory;
+  for (int i = 1; i <= kAttributeCount; ++i) {
+    a.given[i] = parsed.values[i] != nullptr;
+    if (parsed.values[i] && !WTextSetZ(a.values[i], parsed.values[i])) return kOutOfMemory;
+  }
+  if (!WTextSet(a.initialName, a.values[kAttrDsn].data, a.values[kAttrDsn].length)) return kOutOfMemory;
 
   RequestKind kind = ClassifyRequest(a.request);
-  if (!FillAbsent(kind == kRequestAdd, parsed, TextStr(a.initialName), a.values, ReadProfileValue))
+  if (!FillAbsent(kind == kRequestAdd, parsed, WTextStr(a.initialName), a.values, ReadProfileValue))
     return kOutOfMemory;
   // A dialog that could not be created leaves the request as one without a
   // dialog: an empty name is then a missing name, not a Cancel.
@@ -83,14 +100,49 @@ StoreOutcome Run(AttributeSet &a, HWND parent, const char *attributes) {
   return StoreDataSource(a, dialog == kDialogClosed);
 }
 
-BOOL Serve(HWND parent, WORD request, const char *driver, const char *attributes) {
+// A text of the ANSI code page in UTF-16: `units` units of `narrow` (which
+// hold their own NULs). Null for a null text; false when memory is short.
+bool Widen(const char *narrow, size_t units, WChar *&wide) {
+  wide = nullptr;
+  if (!narrow) return true;
+  wide = static_cast<WChar *>(malloc((units + 1) * sizeof(WChar)));
+  if (!wide) return false;
+  int n = units ? MultiByteToWideChar(CP_ACP, 0, narrow, static_cast<int>(units), W(wide), static_cast<int>(units))
+                : 0;
+  wide[n > 0 ? n : 0] = 0;
+  return true;
+}
+
+// The request's texts: the wide entry's own, or the ANSI entry's widened
+// (every ANSI text has at most as many UTF-16 units as bytes).
+struct RequestTexts {
+  const WChar *driver;
+  const WChar *attributes;
+  const char *ansiDriver;
+  const char *ansiAttributes;
+};
+
+BOOL Serve(HWND parent, WORD request, const RequestTexts &texts) {
   // What this request binds is freed when it returns, on every path,
   // before the next request may begin.
   SystemCallScope libraries;
   if (!BindLibrary(kOdbccp32)) {
-    if (g_sys.SQLPostInstallerError)
-      g_sys.SQLPostInstallerError(ODBC_ERROR_LOAD_LIB_FAILED, "Could not load a system library");
+    if (g_sys.SQLPostInstallerErrorW)
+      PostError(g_sys.SQLPostInstallerErrorW, ODBC_ERROR_LOAD_LIB_FAILED, "Could not load a system library");
     return FALSE;
+  }
+  WChar *wideDriver = nullptr, *wideAttributes = nullptr;
+  const WChar *driver = texts.driver, *attributes = texts.attributes;
+  if (texts.ansiDriver || texts.ansiAttributes) {
+    const char *list = texts.ansiAttributes;
+    if (!Widen(texts.ansiDriver, texts.ansiDriver ? strlen(texts.ansiDriver) : 0, wideDriver) ||
+        !Widen(list, AttributeListLength(list), wideAttributes)) {
+      free(wideDriver);
+      PostError(g_sys.SQLPostInstallerErrorW, kOutOfMemory.error, kOutOfMemory.message);
+      return FALSE;
+    }
+    driver = wideDriver;
+    attributes = wideAttributes;
   }
   // The request's whole state: nothing of it outlives the request. The
   // driver description is the caller's and is valid only during the call.
@@ -107,27 +159,36 @@ BOOL Serve(HWND parent, WORD request, const char *driver, const char *attributes
   else
     PutBack(journal);
   ClearAttributes(set);
+  free(wideDriver);
+  free(wideAttributes);
   // Posted last: the installer's other calls clear its error queue.
-  if (!out.ok) g_sys.SQLPostInstallerError(static_cast<DWORD>(out.error), out.message);
+  if (!out.ok) PostError(g_sys.SQLPostInstallerErrorW, static_cast<DWORD>(out.error), out.message);
   return out.ok ? static_cast<BOOL>(-1) : FALSE;
+}
+
+// Requests from several threads run one after the other; one that arrives
+// through an open setup dialog's message loop, or while such a dialog is
+// open on another thread, would overwrite or wait on the state of the one
+// in progress, and is refused.
+BOOL Request(HWND parent, WORD request, const RequestTexts &texts) {
+  HWND open = nullptr;
+  if (!BeginRequest(&open)) {
+    Refuse(open);
+    return FALSE;
+  }
+  BOOL result = Serve(parent, request, texts);
+  EndRequest();
+  return result;
 }
 
 }  // namespace
 
 }  // namespace kvdrm
 
+extern "C" BOOL WINAPI ConfigDSNW(HWND parent, WORD request, LPCWSTR driver, LPCWSTR attributes) {
+  return kvdrm::Request(parent, request, {kvdrm::U(driver), kvdrm::U(attributes), nullptr, nullptr});
+}
+
 extern "C" BOOL WINAPI ConfigDSN(HWND parent, WORD request, LPCSTR driver, LPCSTR attributes) {
-  using namespace kvdrm;
-  // Requests from several threads run one after the other; one that
-  // arrives through an open setup dialog's message loop, or while such a
-  // dialog is open on another thread, would overwrite or wait on the state
-  // of the one in progress, and is refused.
-  HWND open = nullptr;
-  if (!BeginRequest(&open)) {
-    Refuse(open);
-    return FALSE;
-  }
-  BOOL result = Serve(parent, request, driver, attributes);
-  EndRequest();
-  return result;
+  return kvdrm::Request(parent, request, {nullptr, nullptr, driver, attributes});
 }

@@ -1,5 +1,7 @@
-// A setup request from the installer: ConfigDSN, declared by <odbcinst.h>
-// (the request is a WORD there: only its low 16 bits arrive). It binds the
+// A setup request from the installer: ConfigDSNW and ConfigDSN, declared by
+// <odbcinst.h> (the request is a WORD there: only its low 16 bits arrive).
+// One core works in UTF-16; ConfigDSN widens its texts with the ANSI code
+// page and hands them on. It binds the
 // system calls, parses the attribute list into a set of its own, fills what it
 // left out, shows the dialog for an add or configure request with a parent
 // window and stores the result. TRUE is all bits set, as the installer's

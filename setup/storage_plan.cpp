@@ -1,6 +1,5 @@
 #include "setup/storage_plan.h"
 
-#include <string.h>
 
 namespace kvdrm {
 
@@ -19,58 +18,59 @@ int RootIndexForMode(uint16_t mode) { return mode == kModeSystem ? 1 : 0; }
 
 namespace {
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+// ASCII letters only: the device names are ASCII, and the file system
+// tells no other letters apart from them.
+WChar AsciiUpper(WChar c) { return c >= u'a' && c <= u'z' ? static_cast<WChar>(c - u'a' + u'A') : c; }
 
-// Whether `name` is the ASCII text `reserved` in any letter case. A
-// double-byte character matches no ASCII letter, even when its trail byte
-// is one.
-bool IsReservedName(const char *name, const char *reserved, LeadByteTest isLead) {
+// Whether `name` is the ASCII text `reserved` in the registry's letter case.
+bool IsReservedName(const WChar *name, const char *reserved, WChar (*upper)(WChar c)) {
   size_t i = 0;
-  for (; name[i] && reserved[i]; ++i) {
-    if (isLead(static_cast<unsigned char>(name[i])) || Upper(name[i]) != Upper(reserved[i])) return false;
-  }
+  for (; name[i] && reserved[i]; ++i)
+    if (upper(name[i]) != upper(static_cast<WChar>(reserved[i]))) return false;
   return !name[i] && !reserved[i];
 }
 
-// Whether the n bytes at s are the ASCII word `word` (of length n) in any
-// letter case. A byte of a double-byte character is never a letter here.
-bool IsWord(const char *s, size_t n, const char *word) {
+// Whether the n units at s are the ASCII word `word` (of length n) in any
+// letter case.
+bool IsWord(const WChar *s, size_t n, const char *word) {
   for (size_t i = 0; i < n; ++i)
-    if (!word[i] || Upper(s[i]) != word[i]) return false;
+    if (!word[i] || AsciiUpper(s[i]) != static_cast<WChar>(word[i])) return false;
   return !word[n];
 }
 
+// The device digit of COM<n> and LPT<n>: 1 to 9, and the superscripts
+// one, two and three, which the file system takes as digits.
+bool IsDeviceDigit(WChar c) { return (c >= u'1' && c <= u'9') || c == u'\u00B9' || c == u'\u00B2' || c == u'\u00B3'; }
+
 }  // namespace
 
-bool IsStorableName(const char *name, LeadByteTest isLead) {
-  return !HasBackslash(name, strlen(name), isLead) && !IsReservedName(name, "ODBC Data Sources", isLead) &&
-         !IsReservedName(name, "ODBC File DSN", isLead);
+bool IsStorableName(const WChar *name, WChar (*upper)(WChar c)) {
+  for (const WChar *p = name; *p; ++p)
+    if (*p == u'\\') return false;
+  return !IsReservedName(name, "ODBC Data Sources", upper) && !IsReservedName(name, "ODBC File DSN", upper);
 }
 
-bool IsFileName(const char *name, LeadByteTest isLead) {
-  size_t n = strlen(name);
-  if (!n || name[n - 1] == '.' || name[n - 1] == ' ') return false;
+bool IsFileName(const WChar *name) {
+  size_t n = WLength(name);
+  if (!n || name[n - 1] == u'.' || name[n - 1] == u' ') return false;
   for (size_t i = 0; i < n; ++i) {
-    unsigned char c = static_cast<unsigned char>(name[i]);
-    // A trail byte is part of its character, whatever its value.
-    if (isLead(c) && i + 1 < n) {
-      ++i;
-      continue;
-    }
-    if (c < 32 || strchr("/\\:*?\"<>|", c)) return false;
+    WChar c = name[i];
+    if (c < 32) return false;
+    for (const char *bad = "/\\:*?\"<>|"; *bad; ++bad)
+      if (c == static_cast<WChar>(*bad)) return false;
   }
   // Devices keep their names with any extension, and with blanks before it.
   size_t base = 0;
-  while (base < n && name[base] != '.') ++base;
-  while (base > 0 && name[base - 1] == ' ') --base;
+  while (base < n && name[base] != u'.') ++base;
+  while (base > 0 && name[base - 1] == u' ') --base;
   static const char *const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
   for (const char *d : kDevices)
     if (IsWord(name, base, d)) return false;
-  return !(base == 4 && name[3] >= '1' && name[3] <= '9' && (IsWord(name, 3, "COM") || IsWord(name, 3, "LPT")));
+  return !(base == 4 && IsDeviceDigit(name[3]) && (IsWord(name, 3, "COM") || IsWord(name, 3, "LPT")));
 }
 
-StoragePlan PlanStorage(uint32_t request, const char *initialName, const char *name, bool dialogShown,
-                        LeadByteTest isLead) {
+StoragePlan PlanStorage(uint32_t request, const WChar *initialName, const WChar *name, bool dialogShown,
+                        const NameRules &rules) {
   RequestKind kind = ClassifyRequest(request);
   StoragePlan plan;
   if (!*name) {
@@ -86,11 +86,19 @@ StoragePlan PlanStorage(uint32_t request, const char *initialName, const char *n
   // An add never removes: the name its list gave need not belong to the
   // data source being added, even when the dialog replaced it.
   plan.removeInitial =
-      *initialName && (kind == kRequestRemove || (kind == kRequestConfigure && strcmp(name, initialName) != 0));
-  if (!IsStorableName(name, isLead) || (plan.removeInitial && !IsStorableName(initialName, isLead))) {
+      *initialName && (kind == kRequestRemove || (kind == kRequestConfigure && !WSame(name, initialName)));
+  if (!IsStorableName(name, rules.upper) || (plan.removeInitial && !IsStorableName(initialName, rules.upper))) {
     plan.write = plan.removeInitial = false;
     plan.error = kErrorInvalidName;
     plan.message = "Invalid data source name";
+    return plan;
+  }
+  // Only a name being written must be one the driver can open: an old name
+  // that the code page cannot hold may still be renamed or removed.
+  if (plan.write && !rules.fitsCodePage(name)) {
+    plan.write = plan.removeInitial = false;
+    plan.error = kErrorInvalidName;
+    plan.message = "Invalid data source name: the system's ANSI code page cannot hold it, so the driver could not open it";
     return plan;
   }
   plan.act = true;

@@ -3,7 +3,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "registry/dbcs.h"
+#include "registry/text.h"
 
 namespace kvdrm {
 
@@ -29,20 +29,32 @@ int RootIndexForMode(uint16_t mode);
 // the 64-bit registry view (KEY_WOW64_64KEY).
 constexpr uint32_t kPassAccess[2] = {0xF003F, 0xF003F | 0x0100};
 
+// What the plan needs of the platform, handed in so that it stays pure.
+struct NameRules {
+  // The registry's letter case: it compares names by their upper case, for
+  // the whole character set (so "odbc data ſources" is the list's own key).
+  WChar (*upper)(WChar c);
+  // Whether the ANSI code page holds the name exactly. Sessions name their
+  // data source in that code page, so a name it cannot hold could never be
+  // opened by the driver.
+  bool (*fitsCodePage)(const WChar *name);
+};
+
 // False for a name that would reach beyond its own key: one with a '\\'
 // character (nested keys), or the installer's own sections "ODBC Data
 // Sources" (the list of all data sources) and "ODBC File DSN" (its
 // settings) in any letter case. Every other name is stored as it is.
-bool IsStorableName(const char *name, LeadByteTest isLead);
+bool IsStorableName(const WChar *name, WChar (*upper)(WChar c));
 
 // Whether the name can name a file data source, "<name>.DSN" in the
 // installer's folder: not when the file system would take it for something
 // else or refuse it. '/' reaches into a subfolder, ':' names a stream of
-// another file, CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9 (any
-// letter case, with any extension) name devices, '*' '?' '"' '<' '>' '|'
-// and control characters are refused, and a trailing '.' or blank is
+// another file, CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9 (the
+// superscript digits 1 to 3 count as digits; any letter case, with any
+// extension) name devices, '*' '?' '"' '<' '>' '|' and the control
+// characters U+0001 to U+001F are refused, and a trailing '.' or blank is
 // dropped. Such a data source is stored all the same, without a file.
-bool IsFileName(const char *name, LeadByteTest isLead);
+bool IsFileName(const WChar *name);
 
 // The decision for one request, the same in both passes.
 struct StoragePlan {
@@ -56,8 +68,8 @@ struct StoragePlan {
 // request: the raw request code; initialName: the name the attribute list
 // gave; name: values[1] after the dialog, if any; dialogShown: whether the
 // dialog ran (an empty name then means Cancel).
-StoragePlan PlanStorage(uint32_t request, const char *initialName, const char *name, bool dialogShown,
-                        LeadByteTest isLead);
+StoragePlan PlanStorage(uint32_t request, const WChar *initialName, const WChar *name, bool dialogShown,
+                        const NameRules &rules);
 
 struct StoreOutcome {
   bool ok = true;

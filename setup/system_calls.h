@@ -15,19 +15,21 @@ namespace kvdrm {
 
 enum SystemDll { kUser32, kGdi32, kComdlg32, kOdbccp32, kSystemDllCount };
 
+// The wide entries throughout: texts go to the platform as the request
+// gave them, in any script.
 #define KVDRM_SYSTEM_CALLS(X)                                                                                   \
-  X(kUser32, CreateDialogIndirectParamA) X(kUser32, CreateWindowExA) X(kUser32, DestroyWindow)                  \
-  X(kUser32, DispatchMessageA) X(kUser32, DrawTextA) X(kUser32, EnableWindow)                                 \
-  X(kUser32, GetDC) X(kUser32, GetDialogBaseUnits) X(kUser32, GetDlgItem) X(kUser32, GetDlgItemTextA)           \
-  X(kUser32, GetFocus) X(kUser32, GetMessageA) X(kUser32, GetWindowLongA) X(kUser32, IsChild)                   \
-  X(kUser32, IsDialogMessageA) X(kUser32, IsWindow) X(kUser32, MessageBoxA) X(kUser32, PeekMessageA)           \
-  X(kUser32, PostQuitMessage) X(kUser32, ReleaseDC) X(kUser32, SendMessageA) X(kUser32, SetDlgItemTextA)        \
-  X(kUser32, SetWindowLongA) X(kUser32, TranslateMessage)                                                      \
-  X(kGdi32, CreateFontA) X(kGdi32, DeleteObject) X(kGdi32, SelectObject)                                        \
-  X(kComdlg32, GetOpenFileNameA)                                                                                \
-  X(kOdbccp32, SQLGetConfigMode) X(kOdbccp32, SQLGetPrivateProfileString) X(kOdbccp32, SQLPostInstallerError)  \
-  X(kOdbccp32, SQLSetConfigMode) X(kOdbccp32, SQLValidDSN) X(kOdbccp32, SQLWriteDSNToIni)                       \
-  X(kOdbccp32, SQLWriteFileDSN)
+  X(kUser32, CreateDialogIndirectParamW) X(kUser32, CreateWindowExW) X(kUser32, DestroyWindow)                  \
+  X(kUser32, DispatchMessageW) X(kUser32, DrawTextW) X(kUser32, EnableWindow)                                 \
+  X(kUser32, GetDC) X(kUser32, GetDialogBaseUnits) X(kUser32, GetDlgItem) X(kUser32, GetDlgItemTextW)           \
+  X(kUser32, GetFocus) X(kUser32, GetMessageW) X(kUser32, GetWindowLongW) X(kUser32, IsChild)                   \
+  X(kUser32, IsDialogMessageW) X(kUser32, IsWindow) X(kUser32, MessageBoxW) X(kUser32, PeekMessageW)           \
+  X(kUser32, PostQuitMessage) X(kUser32, ReleaseDC) X(kUser32, SendMessageW) X(kUser32, SetDlgItemTextW)        \
+  X(kUser32, SetWindowLongW) X(kUser32, TranslateMessage)                                                      \
+  X(kGdi32, CreateFontW) X(kGdi32, DeleteObject) X(kGdi32, SelectObject)                                        \
+  X(kComdlg32, GetOpenFileNameW)                                                                                \
+  X(kOdbccp32, SQLGetConfigMode) X(kOdbccp32, SQLGetPrivateProfileStringW) X(kOdbccp32, SQLPostInstallerErrorW) \
+  X(kOdbccp32, SQLSetConfigMode) X(kOdbccp32, SQLValidDSNW) X(kOdbccp32, SQLWriteDSNToIniW)                     \
+  X(kOdbccp32, SQLWriteFileDSNW)
 
 struct SystemCalls {
 #define KVDRM_SYSTEM_CALL_MEMBER(dll, name) decltype(&::name) name;

@@ -1,18 +1,25 @@
 #include "setup/trim_path.h"
 
-#include <string.h>
-
 namespace kvdrm {
 
-void TrimToDirectory(char *path, LeadByteTest isLead) {
-  SeparatorScan last = LastSeparator(path, strlen(path), isLead);
-  size_t k = last.end;
-  if (k > 1 && path[k - 1] == '\\' && !last.afterSeparator) --k;
-  path[k] = '\0';
+namespace {
+bool IsSeparator(WChar c) { return c == u':' || c == u'\\'; }
+
+// The length up to and including the last separator (0 when none).
+size_t AfterLastSeparator(const WChar *path) {
+  size_t end = 0;
+  for (size_t i = 0; path[i]; ++i)
+    if (IsSeparator(path[i])) end = i + 1;
+  return end;
+}
+}  // namespace
+
+void TrimToDirectory(WChar *path) {
+  size_t k = AfterLastSeparator(path);
+  if (k > 1 && path[k - 1] == u'\\' && !IsSeparator(path[k - 2])) --k;
+  path[k] = 0;
 }
 
-const char *BareFileName(const char *path, LeadByteTest isLead) {
-  return path + LastSeparator(path, strlen(path), isLead).end;
-}
+const WChar *BareFileName(const WChar *path) { return path + AfterLastSeparator(path); }
 
 }  // namespace kvdrm

@@ -117,9 +117,10 @@ void Ui::Key(WPARAM vk) const {
   Post(target, WM_KEYUP, vk, lParam | 0xC0000000);
 }
 
+// The text is UTF-8: each UTF-16 unit goes to the (Unicode) field as typed.
 void Ui::Chars(const std::string &text) const {
   HWND target = Focus();
-  for (char c : text) PostMessageA(target, WM_CHAR, static_cast<unsigned char>(c), 1);
+  for (char16_t c : testlib::U16(text)) PostMessageW(target, WM_CHAR, c, 1);
   Sync();
 }
 
@@ -146,11 +147,11 @@ bool Ui::WaitClosed(DWORD ms) const {
 }
 
 std::string Text(HWND window) {
-  char buffer[1024] = {};
+  char16_t buffer[1024] = {};
   DWORD_PTR r = 0;
-  if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer), SMTO_NORMAL, 5000, &r))
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer), SMTO_NORMAL, 5000, &r))
     return "<no answer>";
-  return buffer;
+  return testlib::Utf8(buffer);
 }
 
 std::string ClassOf(HWND window) {

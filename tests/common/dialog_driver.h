@@ -48,7 +48,7 @@ struct Ui {
   void Sync() const;
   // A key pressed on the focused control (through the dialog's loop).
   void Key(WPARAM vk) const;
-  void Chars(const std::string &text) const;       // typed into the focused control
+  void Chars(const std::string &text) const;       // typed into the focused control (UTF-8)
   void SysChar(char letter) const { Post(Focus(), WM_SYSCHAR, static_cast<unsigned char>(letter), 0x20000001); }
   // Moves the focus as the dialog manager does.
   void FocusOn(int id) const { Post(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE); }
@@ -78,7 +78,7 @@ struct Ui {
   void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) const;
 };
 
-std::string Text(HWND window);
+std::string Text(HWND window);  // in UTF-8
 std::string ClassOf(HWND window);
 std::string WindowsPath(std::string unixPath);  // "Z:" and backslashes
 

@@ -151,4 +151,22 @@ testmgr::State *ManagerState(DrmArg handle) {
 
 bool IsLoaded(const std::string &path) { return GetModuleHandleA(path.c_str()) != nullptr; }
 
+std::u16string U16(const std::string &utf8) {
+  if (utf8.empty()) return std::u16string();
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::u16string out(n > 0 ? n : 0, u'\0');
+  if (n > 0)
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), reinterpret_cast<WCHAR *>(&out[0]), n);
+  return out;
+}
+
+std::string Utf8(const std::u16string &utf16) {
+  if (utf16.empty()) return std::string();
+  const WCHAR *w = reinterpret_cast<const WCHAR *>(utf16.data());
+  int n = WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(utf16.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(n > 0 ? n : 0, '\0');
+  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, w, static_cast<int>(utf16.size()), &out[0], n, nullptr, nullptr);
+  return out;
+}
+
 }  // namespace testlib

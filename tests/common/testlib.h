@@ -84,6 +84,17 @@ inline ConfigDsnFn KvdrmConfigDSN() {
   return reinterpret_cast<ConfigDsnFn>(reinterpret_cast<void *>(KvdrmProc("ConfigDSN")));
 }
 
+// Its ConfigDSNW, as a Unicode installer calls it.
+typedef BOOL(__stdcall *ConfigDsnWFn)(HWND, UINT, LPCWSTR, LPCWSTR);
+inline ConfigDsnWFn KvdrmConfigDSNW() {
+  return reinterpret_cast<ConfigDsnWFn>(reinterpret_cast<void *>(KvdrmProc("ConfigDSNW")));
+}
+
+// UTF-8 (the tests' own spelling of any script) to UTF-16 and back; a
+// string of several texts keeps its NULs.
+std::u16string U16(const std::string &utf8);
+std::string Utf8(const std::u16string &utf16);
+
 typedef int32_t(__stdcall *BeginFn)(DrmArg *, DrmArg, DrmArg, const char *);
 typedef int32_t(__stdcall *EndFn)(DrmArg);
 BeginFn Begin();

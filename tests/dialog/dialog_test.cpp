@@ -36,14 +36,14 @@ TEST(Construction, WindowAndThirteenControlsInOrder) {
     int x, y, w, h, id;  // w < 0: a label as large as its text
   } expected[] = {
       {"Static", "Data Source &Name", 0x50000000, 21, 24, -1, -1, 0},
-      {"Edit", name.c_str(), 0x508104C0, 122, 20, 161, 21, 17},
+      {"Edit", name.c_str(), 0x508100C0, 122, 20, 161, 21, 17},
       {"Static", "&Description", 0x50000000, 21, 49, -1, -1, 0},
-      {"Edit", "Sales figures", 0x508104C0, 122, 45, 161, 21, 18},
+      {"Edit", "Sales figures", 0x508100C0, 122, 45, 161, 21, 18},
       {"Static", "Data D&irectory", 0x50000000, 21, 74, -1, -1, 0},
-      {"Edit", "C:\\DATA", 0x508104C0, 122, 70, 161, 21, 19},
+      {"Edit", "C:\\DATA", 0x508100C0, 122, 70, 161, 21, 19},
       {"Button", "Browse...", 0x50010000, 292, 68, 75, 25, 101},
       {"Static", "&CTX File", 0x50000000, 21, 99, -1, -1, 0},
-      {"Edit", "C:\\DATA\\MAIN.CTX", 0x508104C0, 122, 95, 161, 21, 20},
+      {"Edit", "C:\\DATA\\MAIN.CTX", 0x508100C0, 122, 95, 161, 21, 20},
       {"Button", "Browse...", 0x50010000, 292, 93, 75, 25, 102},
       {"Button", "", 0x50000007, 8, 4, 371, 121, 0},
       {"Button", "OK", 0x50010000, 226, 141, 75, 25, 1},
@@ -53,6 +53,7 @@ TEST(Construction, WindowAndThirteenControlsInOrder) {
   RunDialog(kAdd, AddList(name), [&](Ui &ui) {
     Screenshot("add-new", ui.dialog);  // found by its caption, "Kolvar ODBC Setup"
     EXPECT_EQ(nullptr, GetWindow(ui.dialog, GW_OWNER));
+    EXPECT_TRUE(IsWindowUnicode(ui.dialog));
     const LONG frame = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU;
     EXPECT_EQ(frame, GetWindowLongA(ui.dialog, GWL_STYLE) & frame);
     EXPECT_TRUE(GetWindowLongA(ui.dialog, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME);
@@ -90,6 +91,8 @@ TEST(Construction, WindowAndThirteenControlsInOrder) {
       LONG style = GetWindowLongA(c, GWL_STYLE);
       if (ClassOf(c) == "Button" && e.style != 0x50000007) style &= ~BS_DEFPUSHBUTTON;
       EXPECT_EQ(e.style, style) << std::hex << style;
+      // Unicode windows: a field shows and gives back any script.
+      EXPECT_TRUE(IsWindowUnicode(c));
       EXPECT_EQ(strcmp(e.cls, "Edit") == 0, (GetWindowLongA(c, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0);
       EXPECT_EQ(e.id, GetDlgCtrlID(c));
       EXPECT_EQ(font, reinterpret_cast<HFONT>(SendMessageA(c, WM_GETFONT, 0, 0)));
@@ -411,9 +414,11 @@ TEST(Browse, OpenDialogStartsFromTheFieldAndFillsIt) {
       if (row.screenshot) Screenshot(row.screenshot, open);
       EXPECT_EQ("Kolvar ODBC Setup", Text(open));
       EXPECT_EQ(ui.dialog, GetWindow(open, GW_OWNER));
-      char folder[MAX_PATH + 1] = {};
-      SendMessageA(open, CDM_GETFOLDERPATH, sizeof folder, reinterpret_cast<LPARAM>(folder));
-      EXPECT_TRUE(!row.folder || lstrcmpiA(Path(row.folder).c_str(), folder) == 0) << "started in " << folder;
+      // A Unicode Open dialog answers in UTF-16 whichever form of the message.
+      char16_t wideFolder[MAX_PATH + 1] = {};
+      SendMessageW(open, CDM_GETFOLDERPATH, MAX_PATH + 1, reinterpret_cast<LPARAM>(wideFolder));
+      const std::string folder = testlib::Utf8(wideFolder);
+      EXPECT_TRUE(!row.folder || lstrcmpiA(Path(row.folder).c_str(), folder.c_str()) == 0) << "started in " << folder;
       EXPECT_EQ(row.file, Text(GetDlgItem(open, 0x47C)));
       HWND types = GetDlgItem(open, 0x470);
       std::vector<std::string> shown(static_cast<size_t>(SendMessageA(types, CB_GETCOUNT, 0, 0)));

@@ -11,51 +11,41 @@
 
 namespace {
 
-bool SingleByte(unsigned char) { return false; }
-// The lead bytes of code page 932.
-bool Cp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
+// Paths are UTF-16: a ':' or '\' unit is always a character of its own, so
+// a character such as U+8868 (whose code page 932 form ends in the byte
+// 0x5C) is never cut.
 TEST(TrimToDirectory, Table) {
   struct Case {
-    const char *path, *directory;
-    bool cp932 = false;
+    const char16_t *path, *directory;
   } cases[] = {
-      {"D:\\DATA\\MAIN.CTX", "D:\\DATA"},     {"D:\\DATA\\SET1\\-control.dat", "D:\\DATA\\SET1"},
-      {"D:\\DATA\\", "D:\\DATA"},             {"D:\\-control.dat", "D:\\"},
-      {"D:MAIN.CTX", "D:"},                   {"\\MAIN.CTX", "\\"},
-      {"MAIN.CTX", ""},                       {"", ""},
-      {"D:\\", "D:\\"},                       {"D:", "D:"},
-      {"\\\\F.CTX", "\\\\"},                  {"\\\\server\\share\\F.CTX", "\\\\server\\share"},
-      {"D:\\DATA\\\\F.CTX", "D:\\DATA\\\\"},  {"D:\\DATA", "D:\\"},
-      {"A/B/C.CTX", ""},  // forward slashes are no separators here
-      // Code page 932: "\x95\x5C" is one character, its trail byte no '\\'.
-      {"D:\\\x95\x5C\\F.CTX", "D:\\\x95\x5C", true},
-      {"D:\\\x95\x5C", "D:\\", true},
-      {"D:\\\x95\x5C", "D:\\\x95", false},
-      {"\x83\x5C\\F.CTX", "\x83\x5C", true},
-      {"D:\\\x83\x5C\x83\x5C\\F.CTX", "D:\\\x83\x5C\x83\x5C", true},
+      {u"D:\\DATA\\MAIN.CTX", u"D:\\DATA"},     {u"D:\\DATA\\SET1\\-control.dat", u"D:\\DATA\\SET1"},
+      {u"D:\\DATA\\", u"D:\\DATA"},             {u"D:\\-control.dat", u"D:\\"},
+      {u"D:MAIN.CTX", u"D:"},                   {u"\\MAIN.CTX", u"\\"},
+      {u"MAIN.CTX", u""},                       {u"", u""},
+      {u"D:\\", u"D:\\"},                       {u"D:", u"D:"},
+      {u"\\\\F.CTX", u"\\\\"},                  {u"\\\\server\\share\\F.CTX", u"\\\\server\\share"},
+      {u"D:\\DATA\\\\F.CTX", u"D:\\DATA\\\\"},  {u"D:\\DATA", u"D:\\"},
+      {u"A/B/C.CTX", u""},  // forward slashes are no separators here
+      {u"D:\\\u8868\\F.CTX", u"D:\\\u8868"},   {u"D:\\\u8868", u"D:\\"},
+      {u"C:\\Users\\\u0418\u0432\u0430\u043d\\K.CTX", u"C:\\Users\\\u0418\u0432\u0430\u043d"},
   };
   for (const Case &c : cases) {
-    char buffer[64];
-    strcpy(buffer, c.path);
-    kvdrm::TrimToDirectory(buffer, c.cp932 ? Cp932Lead : SingleByte);
-    EXPECT_STREQ(c.directory, buffer) << c.path;
+    std::u16string buffer(c.path);
+    kvdrm::TrimToDirectory(&buffer[0]);
+    EXPECT_EQ(std::u16string(c.directory), std::u16string(buffer.c_str())) << testing::PrintToString(std::u16string(c.path));
   }
 }
 
 TEST(BareFileName, Table) {
   struct Case {
-    const char *path, *name;
-    bool cp932 = false;
+    const char16_t *path, *name;
   } cases[] = {
-      {"D:\\DATA\\MAIN.CTX", "MAIN.CTX"}, {"D:MAIN.CTX", "MAIN.CTX"}, {"MAIN.CTX", "MAIN.CTX"},
-      {"D:\\DATA\\", ""},                 {"", ""},                   {"\\MAIN.CTX", "MAIN.CTX"},
-      {"a:b\\c:d.ctx", "d.ctx"},
-      {"D:\\D\\\x95\x5C.CTX", "\x95\x5C.CTX", true},
-      {"D:\\D\\\x95\x5C.CTX", ".CTX", false},
+      {u"D:\\DATA\\MAIN.CTX", u"MAIN.CTX"}, {u"D:MAIN.CTX", u"MAIN.CTX"}, {u"MAIN.CTX", u"MAIN.CTX"},
+      {u"D:\\DATA\\", u""},                 {u"", u""},                   {u"\\MAIN.CTX", u"MAIN.CTX"},
+      {u"a:b\\c:d.ctx", u"d.ctx"},          {u"D:\\D\\\u8868.CTX", u"\u8868.CTX"},
   };
   for (const Case &c : cases)
-    EXPECT_STREQ(c.name, kvdrm::BareFileName(c.path, c.cp932 ? Cp932Lead : SingleByte)) << c.path;
+    EXPECT_EQ(std::u16string(c.name), std::u16string(kvdrm::BareFileName(c.path)));
 }
 
 TEST(DialogTemplate, SizeFromBaseUnits) {

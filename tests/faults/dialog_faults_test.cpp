@@ -75,22 +75,22 @@ struct Sweep {
   }
 } g_sweep;
 
-LONG WINAPI SweepRegCreateKeyExA(HKEY key, LPCSTR sub, DWORD reserved, LPSTR cls, DWORD options, REGSAM sam,
+LONG WINAPI SweepRegCreateKeyExW(HKEY key, LPCWSTR sub, DWORD reserved, LPWSTR cls, DWORD options, REGSAM sam,
                                  const SECURITY_ATTRIBUTES *sa, PHKEY out, LPDWORD disposition) {
-  if (g_sweep.Fail("RegCreateKeyExA")) return ERROR_ACCESS_DENIED;
-  return RegCreateKeyExA(key, sub, reserved, cls, options, sam, const_cast<SECURITY_ATTRIBUTES *>(sa), out,
+  if (g_sweep.Fail("RegCreateKeyExW")) return ERROR_ACCESS_DENIED;
+  return RegCreateKeyExW(key, sub, reserved, cls, options, sam, const_cast<SECURITY_ATTRIBUTES *>(sa), out,
                          disposition);
 }
-LONG WINAPI SweepRegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size) {
-  return g_sweep.Fail("RegSetValueExA") ? ERROR_ACCESS_DENIED : RegSetValueExA(key, name, reserved, type, data, size);
+LONG WINAPI SweepRegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size) {
+  return g_sweep.Fail("RegSetValueExW") ? ERROR_ACCESS_DENIED : RegSetValueExW(key, name, reserved, type, data, size);
 }
-LONG WINAPI SweepRegDeleteKeyA(HKEY key, LPCSTR sub) {
-  return g_sweep.Fail("RegDeleteKeyA") ? ERROR_ACCESS_DENIED : RegDeleteKeyA(key, sub);
+LONG WINAPI SweepRegDeleteKeyW(HKEY key, LPCWSTR sub) {
+  return g_sweep.Fail("RegDeleteKeyW") ? ERROR_ACCESS_DENIED : RegDeleteKeyW(key, sub);
 }
-LONG WINAPI SweepRegDeleteValueA(HKEY key, LPCSTR name) {
-  return g_sweep.Fail("RegDeleteValueA") ? ERROR_ACCESS_DENIED : RegDeleteValueA(key, name);
+LONG WINAPI SweepRegDeleteValueW(HKEY key, LPCWSTR name) {
+  return g_sweep.Fail("RegDeleteValueW") ? ERROR_ACCESS_DENIED : RegDeleteValueW(key, name);
 }
-BOOL WINAPI SweepDeleteFileA(LPCSTR path) { return g_sweep.Fail("DeleteFileA") ? FALSE : DeleteFileA(path); }
+BOOL WINAPI SweepDeleteFileW(LPCWSTR path) { return g_sweep.Fail("DeleteFileW") ? FALSE : DeleteFileW(path); }
 BOOL WINAPI SweepWriteFileDSN(LPCSTR file, LPCSTR section, LPCSTR key, LPCSTR text) {
   if (g_sweep.Fail("SQLWriteFileDSN")) return FALSE;
   std::string body = std::string("[") + section + "]\r\n" + key + "=" + text + "\r\n";
@@ -102,20 +102,27 @@ BOOL WINAPI SweepWriteFileDSN(LPCSTR file, LPCSTR section, LPCSTR key, LPCSTR te
   CloseHandle(h);
   return ok;
 }
+BOOL WINAPI SweepWriteFileDSNW(LPCWSTR file, LPCWSTR section, LPCWSTR key, LPCWSTR text) {
+  return SweepWriteFileDSN(testlib::Utf8(reinterpret_cast<const char16_t *>(file)).c_str(),
+                           testlib::Utf8(reinterpret_cast<const char16_t *>(section)).c_str(),
+                           testlib::Utf8(reinterpret_cast<const char16_t *>(key)).c_str(),
+                           testlib::Utf8(reinterpret_cast<const char16_t *>(text)).c_str());
+}
 // Fails after it has done its work, as an installer may that replaced the
 // key and then could not list the name: what it changed must be put back.
-BOOL WINAPI SweepWriteDSNToIni(LPCSTR name, LPCSTR driver) {
-  BOOL done =
-      reinterpret_cast<BOOL(WINAPI *)(LPCSTR, LPCSTR)>(reinterpret_cast<void *>(g_sweep.writeDsnToIni))(name, driver);
+BOOL WINAPI SweepWriteDSNToIniW(LPCWSTR name, LPCWSTR driver) {
+  BOOL done = reinterpret_cast<BOOL(WINAPI *)(LPCWSTR, LPCWSTR)>(reinterpret_cast<void *>(g_sweep.writeDsnToIni))(
+      name, driver);
   return g_sweep.Fail("SQLWriteDSNToIni") ? FALSE : done;
 }
 FARPROC WINAPI SweepGetProcAddress(HMODULE module, LPCSTR name) {
   FARPROC real = GetProcAddress(module, name);
   if (!HIWORD(name)) return real;
-  if (!strcmp(name, "SQLWriteFileDSN")) return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(SweepWriteFileDSN));
-  if (!strcmp(name, "SQLWriteDSNToIni")) {
+  if (!strcmp(name, "SQLWriteFileDSNW"))
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(SweepWriteFileDSNW));
+  if (!strcmp(name, "SQLWriteDSNToIniW")) {
     g_sweep.writeDsnToIni = real;
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(SweepWriteDSNToIni));
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(SweepWriteDSNToIniW));
   }
   return real;
 }
@@ -142,11 +149,11 @@ TEST_F(DialogFaults, EveryChangeFailingLeavesAllOrNothing) {
   const struct {
     const char *dll, *function;
     void *stand;
-  } kStands[] = {{"advapi32.dll", "RegCreateKeyExA", reinterpret_cast<void *>(SweepRegCreateKeyExA)},
-                 {"advapi32.dll", "RegSetValueExA", reinterpret_cast<void *>(SweepRegSetValueExA)},
-                 {"advapi32.dll", "RegDeleteKeyA", reinterpret_cast<void *>(SweepRegDeleteKeyA)},
-                 {"advapi32.dll", "RegDeleteValueA", reinterpret_cast<void *>(SweepRegDeleteValueA)},
-                 {"kernel32.dll", "DeleteFileA", reinterpret_cast<void *>(SweepDeleteFileA)},
+  } kStands[] = {{"advapi32.dll", "RegCreateKeyExW", reinterpret_cast<void *>(SweepRegCreateKeyExW)},
+                 {"advapi32.dll", "RegSetValueExW", reinterpret_cast<void *>(SweepRegSetValueExW)},
+                 {"advapi32.dll", "RegDeleteKeyW", reinterpret_cast<void *>(SweepRegDeleteKeyW)},
+                 {"advapi32.dll", "RegDeleteValueW", reinterpret_cast<void *>(SweepRegDeleteValueW)},
+                 {"kernel32.dll", "DeleteFileW", reinterpret_cast<void *>(SweepDeleteFileW)},
                  {"kernel32.dll", "GetProcAddress", reinterpret_cast<void *>(SweepGetProcAddress)}};
   std::vector<std::unique_ptr<testlib::ImportPatch>> patches;
   for (const auto &s : kStands) {
@@ -216,7 +223,7 @@ TEST_F(DialogFaults, EveryChangeFailingLeavesAllOrNothing) {
       const snap::Picture now = snap::Take({g_sweep.dir});
       SCOPED_TRACE("change " + std::to_string(k) + " failing: " + g_sweep.failed);
       ASSERT_FALSE(g_sweep.failed.empty()) << "the request made fewer changes than before";
-      const bool file = g_sweep.failed == "SQLWriteFileDSN" || g_sweep.failed == "DeleteFileA";
+      const bool file = g_sweep.failed == "SQLWriteFileDSN" || g_sweep.failed == "DeleteFileW";
       const bool gaveUp = g_sweep.failed == "SQLWriteDSNToIni";  // the dialog's Cancel
       if (file) {
         EXPECT_EQ(kTrue, result);
@@ -379,12 +386,12 @@ std::string Present() {
 
 // A copy of KVDRM.dll's LoadLibraryA and FreeLibrary pointed at these:
 // what it holds of the four libraries (loads less frees), and a library
-// that will not load. RegSetValueExA pointed at SetValueNoting shows what
+// that will not load. RegSetValueExW pointed at SetValueNoting shows what
 // a silent request holds while it writes.
 const char *const kLibraries[] = {"odbccp32.dll", "user32.dll", "gdi32.dll", "comdlg32.dll"};
 volatile LONG g_held[4], g_during[4];
 const char *g_missing = nullptr;
-decltype(&RegSetValueExA) g_setValue = nullptr;
+decltype(&RegSetValueExW) g_setValue = nullptr;
 
 HMODULE WINAPI LoadNoting(LPCSTR name) {
   if (g_missing && lstrcmpiA(name, g_missing) == 0) {
@@ -404,7 +411,7 @@ BOOL WINAPI FreeNoting(HMODULE module) {
 void NoteDuring() {
   for (int i = 0; i < 4; ++i) g_during[i] = g_held[i];
 }
-LONG WINAPI SetValueNoting(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size) {
+LONG WINAPI SetValueNoting(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size) {
   NoteDuring();
   return g_setValue(key, name, reserved, type, data, size);
 }
@@ -447,7 +454,7 @@ TEST_F(DialogFaults, ARequestHoldsTheLibrariesItUsesUntilItEnds) {
     {
       testlib::ImportPatch load(dll, "kernel32.dll", "LoadLibraryA", reinterpret_cast<void *>(LoadNoting));
       testlib::ImportPatch free(dll, "kernel32.dll", "FreeLibrary", reinterpret_cast<void *>(FreeNoting));
-      testlib::ImportPatch write(dll, "advapi32.dll", "RegSetValueExA", reinterpret_cast<void *>(SetValueNoting));
+      testlib::ImportPatch write(dll, "advapi32.dll", "RegSetValueExW", reinterpret_cast<void *>(SetValueNoting));
       g_setValue = reinterpret_cast<decltype(g_setValue)>(write.original());
       auto configDsn =
           reinterpret_cast<testlib::ConfigDsnFn>(reinterpret_cast<void *>(GetProcAddress(dll, "ConfigDSN")));

@@ -60,22 +60,22 @@ template <typename Fn>
 Fn Original(void *p) {
   return reinterpret_cast<Fn>(p);
 }
-LONG WINAPI CountCreate(HKEY k, LPCSTR sub, DWORD r, LPSTR cls, DWORD opt, REGSAM sam, LPSECURITY_ATTRIBUTES sa,
+LONG WINAPI CountCreate(HKEY k, LPCWSTR sub, DWORD r, LPWSTR cls, DWORD opt, REGSAM sam, LPSECURITY_ATTRIBUTES sa,
                         PHKEY out, LPDWORD disp) {
   g_count.changes += g_count.on;
-  return Original<decltype(&RegCreateKeyExA)>(g_count.create)(k, sub, r, cls, opt, sam, sa, out, disp);
+  return Original<decltype(&RegCreateKeyExW)>(g_count.create)(k, sub, r, cls, opt, sam, sa, out, disp);
 }
-LONG WINAPI CountSet(HKEY k, LPCSTR name, DWORD r, DWORD type, const BYTE *data, DWORD size) {
+LONG WINAPI CountSet(HKEY k, LPCWSTR name, DWORD r, DWORD type, const BYTE *data, DWORD size) {
   g_count.changes += g_count.on;
-  return Original<decltype(&RegSetValueExA)>(g_count.set)(k, name, r, type, data, size);
+  return Original<decltype(&RegSetValueExW)>(g_count.set)(k, name, r, type, data, size);
 }
-LONG WINAPI CountDeleteKey(HKEY k, LPCSTR sub) {
+LONG WINAPI CountDeleteKey(HKEY k, LPCWSTR sub) {
   g_count.changes += g_count.on;
-  return Original<decltype(&RegDeleteKeyA)>(g_count.deleteKey)(k, sub);
+  return Original<decltype(&RegDeleteKeyW)>(g_count.deleteKey)(k, sub);
 }
-LONG WINAPI CountDeleteValue(HKEY k, LPCSTR name) {
+LONG WINAPI CountDeleteValue(HKEY k, LPCWSTR name) {
   g_count.changes += g_count.on;
-  return Original<decltype(&RegDeleteValueA)>(g_count.deleteValue)(k, name);
+  return Original<decltype(&RegDeleteValueW)>(g_count.deleteValue)(k, name);
 }
 
 }  // namespace
@@ -83,7 +83,8 @@ LONG WINAPI CountDeleteValue(HKEY k, LPCSTR name) {
 namespace kvdrm {
 DialogResult ShowSetupDialog(AttributeSet &set) {
   if (g_script.renameTo.empty()) return kDialogClosed;
-  TextSetZ(set.values[kAttrDsn], g_script.renameTo.c_str());
+  std::u16string typed(g_script.renameTo.begin(), g_script.renameTo.end());  // ASCII
+  WTextSetZ(set.values[kAttrDsn], typed.c_str());
   // The installer's registration of the name, not the request's own change.
   const bool counting = g_count.on;
   g_count.on = false;
@@ -102,7 +103,9 @@ const char *const kRequestNames[] = {"add B",    "configure A", "rename A to B",
                                      "rename A to its lower case"};
 
 // What became of the data sources A (existing before) and B (the new name).
-enum Fate { kIntact, kGone, kGoneFileKept, kRewritten, kWritten, kAbsent };
+// A configure names no value but the name, so the ones A holds stay; a
+// rename takes them to B.
+enum Fate { kIntact, kGone, kGoneFileKept, kRewritten, kWritten, kCopied, kAbsent };
 
 // A key that the caller may read but not open with full access (or, given
 // no KEY_READ in `everyone`, not even read); its DACL is restored when it
@@ -208,10 +211,17 @@ class Faults : public DoubleTest {
         EXPECT_FALSE(Listed(name));
         EXPECT_EQ(f == kGoneFileKept, HasFile(name));
         break;
-      case kRewritten:  // and listed as before
+      case kRewritten:  // the driver written, the rest kept, listed as before
         EXPECT_TRUE(Listed(name));
         [[fallthrough]];
-      case kWritten:
+      case kCopied:
+        EXPECT_TRUE(key);
+        EXPECT_EQ(Sz(driver.name), Stored(name, "Driver"));
+        EXPECT_EQ(Sz("old"), Stored(name, "Description"));
+        EXPECT_EQ(Sz("old"), Stored(name, "DBQ"));
+        EXPECT_EQ(Sz("old"), Stored(name, "CTX"));
+        break;
+      case kWritten:  // an add's defaults
         EXPECT_TRUE(key);
         EXPECT_EQ(Sz(driver.name), Stored(name, "Driver"));
         EXPECT_NE(Sz("old"), Stored(name, "Description"));
@@ -266,10 +276,10 @@ class Faults : public DoubleTest {
     if (HasFatalFailure()) return;
     if (row.fails != kNoFailure) st->fail[row.fails] = true;
     const HMODULE self = GetModuleHandleA(nullptr);
-    testlib::ImportPatch create(self, "advapi32.dll", "RegCreateKeyExA", reinterpret_cast<void *>(CountCreate)),
-        set(self, "advapi32.dll", "RegSetValueExA", reinterpret_cast<void *>(CountSet)),
-        deleteKey(self, "advapi32.dll", "RegDeleteKeyA", reinterpret_cast<void *>(CountDeleteKey)),
-        deleteValue(self, "advapi32.dll", "RegDeleteValueA", reinterpret_cast<void *>(CountDeleteValue));
+    testlib::ImportPatch create(self, "advapi32.dll", "RegCreateKeyExW", reinterpret_cast<void *>(CountCreate)),
+        set(self, "advapi32.dll", "RegSetValueExW", reinterpret_cast<void *>(CountSet)),
+        deleteKey(self, "advapi32.dll", "RegDeleteKeyW", reinterpret_cast<void *>(CountDeleteKey)),
+        deleteValue(self, "advapi32.dll", "RegDeleteValueW", reinterpret_cast<void *>(CountDeleteValue));
     ASSERT_TRUE(create.ok() && set.ok() && deleteKey.ok() && deleteValue.ok());
     g_count.create = create.original();
     g_count.set = set.original();
@@ -293,11 +303,6 @@ class Faults : public DoubleTest {
     }
     ExpectFate(a, row.fateA);
     ExpectFate(b, row.fateB);
-    // The profile's answer, or nothing when the profile cannot be read
-    // (the installer's answer cannot tell a failed read from an empty entry).
-    if (row.fateA == kRewritten) {
-      EXPECT_EQ(Sz(row.fails == odbcdouble::kGetPrivateProfileString ? "" : "D:\\PROFILE\\P.CTX"), Stored(a, "CTX"));
-    }
     EXPECT_EQ(row.mode, st->configMode) << "the installer's mode stays";
     // A failed request changes nothing but B's list entry, which the
     // stand-in dialog makes.
@@ -316,17 +321,17 @@ TEST_F(Faults, EachInstallerCallFailsInTurn) {
       {odbcdouble::kGetConfigMode, kNoLock, 0, kAdd, kRequestFailed, kIntact, kAbsent},
       {odbcdouble::kGetConfigMode, kNoLock, 0, kRemove, kRequestFailed, kIntact, kAbsent},
       // Only used around the file directory read; its failure is ignored.
-      {odbcdouble::kSetConfigMode, kNoLock, 0, kRename, 0, kGone, kWritten},
+      {odbcdouble::kSetConfigMode, kNoLock, 0, kRename, 0, kGone, kCopied},
       {odbcdouble::kSetConfigMode, kNoLock, 0, kRemove, 0, kGone, kAbsent},
-      // Every profile entry reads as empty: a configure rewrites A with empty
-      // texts, and with no file directory a removal leaves the file.
+      // Every profile entry reads as empty: a configure still keeps what A
+      // holds, and with no file directory a removal leaves the file.
       {odbcdouble::kGetPrivateProfileString, kNoLock, 0, kConfigure, 0, kRewritten, kAbsent},
-      {odbcdouble::kGetPrivateProfileString, kNoLock, 0, kRename, 0, kGoneFileKept, kWritten},
+      {odbcdouble::kGetPrivateProfileString, kNoLock, 0, kRename, 0, kGoneFileKept, kCopied},
       {odbcdouble::kGetPrivateProfileString, kNoLock, 0, kRemove, 0, kGoneFileKept, kAbsent},
       // The file data source is the installer's to place; its failure is no
       // failure of the request.
       {odbcdouble::kWriteFileDSN, kNoLock, 0, kAdd, 0, kIntact, kWritten},
-      {odbcdouble::kWriteFileDSN, kNoLock, 0, kRename, 0, kGone, kWritten},
+      {odbcdouble::kWriteFileDSN, kNoLock, 0, kRename, 0, kGone, kCopied},
   };
   for (const Row &row : rows) RunRow(row);
 }
@@ -343,7 +348,7 @@ TEST_F(Faults, KeysThatOpenForReadingOnly) {
       {kNoFailure, kLockA, 0, kConfigure, kRequestFailed, kIntact, kAbsent},
       {kNoFailure, kLockMachine, 1, kAdd, 0, kIntact, kWritten},
       {kNoFailure, kLockMachine, 1, kConfigure, 0, kRewritten, kAbsent},
-      {kNoFailure, kLockMachine, 1, kRename, 0, kGone, kWritten},
+      {kNoFailure, kLockMachine, 1, kRename, 0, kGone, kCopied},
       {kNoFailure, kLockMachine, 1, kRemove, 0, kGone, kAbsent},
       {kNoFailure, kLockMachine, 2, kConfigure, kRequestFailed, kIntact, kAbsent},
       {kNoFailure, kLockMachine, 2, kRemove, kRequestFailed, kIntact, kAbsent},

@@ -117,8 +117,8 @@ TEST(KitHeader, ImportsBindToTheExportsByNameAndOrdinal) {
     FARPROC byName = GetProcAddress(dll, #name);                                                  \
     EXPECT_NE(nullptr, byName) << #name;                                                          \
     EXPECT_EQ(byName, GetProcAddress(dll, MAKEINTRESOURCEA(ord))) << #name;                       \
-    /* ConfigDSN is declared as <odbcinst.h> does, without dllimport: its address is a thunk. */ \
-    if (strcmp(#name, "ConfigDSN") != 0) {                                                        \
+    /* ConfigDSN(W) is declared as <odbcinst.h> does, without dllimport: a thunk's address. */   \
+    if (strncmp(#name, "ConfigDSN", 9) != 0) {                                                    \
       EXPECT_EQ(reinterpret_cast<void *>(byName), reinterpret_cast<void *>(&name)) << #name;      \
     }                                                                                             \
   }

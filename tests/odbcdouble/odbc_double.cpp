@@ -3,6 +3,7 @@
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include "registry/registry.h"
 #include "tests/odbcdouble/odbc_double.h"
@@ -12,8 +13,57 @@ using odbcdouble::State;
 namespace {
 
 State g_state;
+// Set by a wide form for the call it hands on to the shared behaviour.
+bool g_wideCall = false;
 
 const char *Text(const char *s) { return s ? s : "<null>"; }
+
+// A wide form's text in UTF-8, for the shared behaviour and the record;
+// null stays null.
+struct Utf8 {
+  char *text = nullptr;
+  explicit Utf8(const WCHAR *w) {
+    if (!w) return;
+    int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, nullptr, 0, nullptr, nullptr);
+    text = static_cast<char *>(malloc(n > 0 ? n : 1));
+    if (text) {
+      text[0] = '\0';
+      WideCharToMultiByte(CP_UTF8, 0, w, -1, text, n, nullptr, nullptr);
+    }
+  }
+  ~Utf8() { free(text); }
+  operator const char *() const { return text; }
+};
+
+// UTF-8 into a wide buffer of `size` units, cut to fit; returns the units.
+int ToWide(const char *utf8, int length, WCHAR *out, int size) {
+  if (!out || size <= 0) return 0;
+  int n = length ? MultiByteToWideChar(CP_UTF8, 0, utf8, length, out, size) : 0;
+  if (n <= 0 && length) {
+    // Too long: take what fits.
+    WCHAR *all = static_cast<WCHAR *>(malloc((length + 1) * sizeof(WCHAR)));
+    n = all ? MultiByteToWideChar(CP_UTF8, 0, utf8, length, all, length + 1) : 0;
+    if (n > size) n = size;
+    if (all) memcpy(out, all, n * sizeof(WCHAR));
+    free(all);
+  }
+  return n;
+}
+
+// The registry under a UTF-8 name.
+struct Wide {
+  WCHAR *text = nullptr;
+  explicit Wide(const char *utf8) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+    text = static_cast<WCHAR *>(malloc((n > 0 ? n : 1) * sizeof(WCHAR)));
+    if (text) {
+      text[0] = 0;
+      MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text, n);
+    }
+  }
+  ~Wide() { free(text); }
+  operator const WCHAR *() const { return text; }
+};
 
 // Records the call and tells whether the test wants this function to fail.
 bool Enter(odbcdouble::Fn fn, const char *name, const char *format, ...) {
@@ -26,7 +76,9 @@ bool Enter(odbcdouble::Fn fn, const char *name, const char *format, ...) {
     vsnprintf(c.args, sizeof c.args, format, args);
     va_end(args);
     c.mode = s.configMode;
+    c.wide = g_wideCall;
   }
+  g_wideCall = false;
   ++s.callCount;
   return s.fail[fn];
 }
@@ -37,13 +89,9 @@ extern "C" {
 
 State *__stdcall OdbcDoubleState() { return &g_state; }
 
-int __stdcall SQLGetPrivateProfileString(LPCSTR section, LPCSTR entry, LPCSTR def, LPSTR buffer, int size,
-                                         LPCSTR file) {
-  if (Enter(odbcdouble::kGetPrivateProfileString, "SQLGetPrivateProfileString", "%s|%s|%s|%d|%s", Text(section),
-            Text(entry), Text(def), size, Text(file))) {
-    if (buffer && size > 0) buffer[0] = '\0';
-    return 0;
-  }
+namespace {
+// The profile's answer, as SQLGetPrivateProfileString gives it.
+int ProfileAnswer(LPCSTR section, LPCSTR entry, LPCSTR def, LPSTR buffer, int size) {
   if (!buffer || size <= 0) return 0;
   buffer[0] = '\0';
   if (!section) return 0;
@@ -72,6 +120,17 @@ int __stdcall SQLGetPrivateProfileString(LPCSTR section, LPCSTR entry, LPCSTR de
   memcpy(buffer, value, n);
   buffer[n] = '\0';
   return n;
+}
+}  // namespace
+
+int __stdcall SQLGetPrivateProfileString(LPCSTR section, LPCSTR entry, LPCSTR def, LPSTR buffer, int size,
+                                         LPCSTR file) {
+  if (Enter(odbcdouble::kGetPrivateProfileString, "SQLGetPrivateProfileString", "%s|%s|%s|%d|%s", Text(section),
+            Text(entry), Text(def), size, Text(file))) {
+    if (buffer && size > 0) buffer[0] = '\0';
+    return 0;
+  }
+  return ProfileAnswer(section, entry, def, buffer, size);
 }
 
 BOOL __stdcall SQLGetConfigMode(WORD *mode) {
@@ -117,11 +176,14 @@ SHORT __stdcall SQLInstallerError(WORD index, DWORD *code, LPSTR message, WORD s
   return n < size ? 0 : 1;  // SQL_SUCCESS, or SQL_SUCCESS_WITH_INFO when cut
 }
 
+// The installer's rule, on `characters` characters.
+static bool ValidName(const char *name, size_t characters) {
+  return characters > 0 && characters <= 32 && !strpbrk(name, "[]{}(),;?*=!@\\");
+}
+
 BOOL __stdcall SQLValidDSN(LPCSTR name) {
   if (Enter(odbcdouble::kValidDSN, "SQLValidDSN", "%s", Text(name))) return FALSE;
-  if (!name) return FALSE;
-  size_t n = strlen(name);
-  return n > 0 && n <= 32 && !strpbrk(name, "[]{}(),;?*=!@\\");
+  return name && ValidName(name, strlen(name));
 }
 
 // As documented for the real installer: the data source's key in the
@@ -130,19 +192,20 @@ BOOL __stdcall SQLValidDSN(LPCSTR name) {
 BOOL __stdcall SQLWriteDSNToIni(LPCSTR name, LPCSTR driver) {
   if (Enter(odbcdouble::kWriteDSNToIni, "SQLWriteDSNToIni", "%s|%s", Text(name), Text(driver))) return FALSE;
   if (!name || !*name || !driver) return FALSE;
+  // Texts here are UTF-8 (see the wide forms); the registry gets them wide.
   HKEY root = g_state.configMode == 2 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-  char path[512];
+  char path[1024];
   snprintf(path, sizeof path, "Software\\ODBC\\ODBC.INI\\%s", name);
-  RegDeleteTreeA(root, path);
+  Wide widePath(path), wideName(name), wideDriver(driver);
+  RegDeleteTreeW(root, widePath);
   kvdrm::RegKey key;
-  if (RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(), nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExW(root, widePath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(), nullptr) != ERROR_SUCCESS)
     return FALSE;
-  LONG rc = RegSetValueExA(key.get(), "Driver", 0, REG_SZ, reinterpret_cast<const BYTE *>(driver),
-                           static_cast<DWORD>(strlen(driver) + 1));
+  DWORD bytes = static_cast<DWORD>((wcslen(wideDriver) + 1) * sizeof(WCHAR));
+  LONG rc = RegSetValueExW(key.get(), L"Driver", 0, REG_SZ, reinterpret_cast<const BYTE *>(&wideDriver.text[0]), bytes);
   if (rc == ERROR_SUCCESS && RegCreateKeyExA(root, kvdrm::kDataSourceListKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                              key.out(), nullptr) == ERROR_SUCCESS)
-    rc = RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE *>(driver),
-                        static_cast<DWORD>(strlen(driver) + 1));
+    rc = RegSetValueExW(key.get(), wideName, 0, REG_SZ, reinterpret_cast<const BYTE *>(&wideDriver.text[0]), bytes);
   return rc == ERROR_SUCCESS;
 }
 
@@ -153,6 +216,63 @@ BOOL __stdcall SQLRemoveDSNFromIni(LPCSTR name) {
 BOOL __stdcall SQLWritePrivateProfileString(LPCSTR section, LPCSTR entry, LPCSTR text, LPCSTR file) {
   return !Enter(odbcdouble::kWritePrivateProfileString, "SQLWritePrivateProfileString", "%s|%s|%s|%s",
                 Text(section), Text(entry), Text(text), Text(file));
+}
+
+// The wide forms: the same behaviour, their texts in UTF-8.
+
+int __stdcall SQLGetPrivateProfileStringW(LPCWSTR section, LPCWSTR entry, LPCWSTR def, LPWSTR buffer, int size,
+                                          LPCWSTR file) {
+  Utf8 s(section), e(entry), d(def), f(file);
+  g_wideCall = true;
+  if (Enter(odbcdouble::kGetPrivateProfileString, "SQLGetPrivateProfileString", "%s|%s|%s|%d|%s", Text(s),
+            Text(e), Text(d), size, Text(f))) {
+    if (buffer && size > 0) buffer[0] = 0;
+    return 0;
+  }
+  // Room for every character of the answer in UTF-8, cut to `size` units.
+  int room = size > 0 ? size * 3 + 4 : 0;
+  char *narrow = static_cast<char *>(malloc(room > 0 ? room : 1));
+  if (!narrow) return 0;
+  narrow[0] = '\0';
+  int n = ProfileAnswer(s, e, d, room > 0 ? narrow : nullptr, room);
+  int units = 0;
+  if (buffer && size > 0) {
+    units = ToWide(narrow, entry ? static_cast<int>(strlen(narrow)) : n + 1, buffer, size);
+    if (entry) {
+      if (units > size - 1) units = size - 1;
+      buffer[units] = 0;
+    } else if (units > 0) {
+      units -= 1;  // the list's last NUL is not counted
+    }
+  }
+  free(narrow);
+  return units;
+}
+
+BOOL __stdcall SQLWriteFileDSNW(LPCWSTR file, LPCWSTR app, LPCWSTR key, LPCWSTR text) {
+  Utf8 f(file), a(app), k(key), t(text);
+  g_wideCall = true;
+  return SQLWriteFileDSN(f, a, k, t);
+}
+
+SHORT __stdcall SQLPostInstallerErrorW(DWORD code, LPCWSTR message) {
+  Utf8 m(message);
+  g_wideCall = true;
+  return SQLPostInstallerError(code, m);
+}
+
+BOOL __stdcall SQLValidDSNW(LPCWSTR name) {
+  Utf8 n(name);
+  g_wideCall = true;
+  if (Enter(odbcdouble::kValidDSN, "SQLValidDSN", "%s", Text(n))) return FALSE;
+  // Characters, not the bytes of their UTF-8.
+  return name && ValidName(n, wcslen(name));
+}
+
+BOOL __stdcall SQLWriteDSNToIniW(LPCWSTR name, LPCWSTR driver) {
+  Utf8 n(name), d(driver);
+  g_wideCall = true;
+  return SQLWriteDSNToIni(n, d);
 }
 
 }  // extern "C"

@@ -9,7 +9,11 @@
 // In the test, odbcdouble::Attach() returns the double's state (null when
 // the real installer was loaded instead: assert on it).
 //
-// Exports (ANSI, stdcall, undecorated names like the real library):
+// Exports (stdcall, undecorated names like the real library). Each text
+// function has an ANSI and a wide form (SQLValidDSN and SQLValidDSNW, ...);
+// both record their call under the ANSI name, the wide one with `wide` set
+// and its texts in UTF-8, and share one behaviour. Profile values are kept
+// in UTF-8 and read back by the wide form exactly:
 //   SQLGetPrivateProfileString  answers from `profile` (see below)
 //   SQLGetConfigMode            *mode = configMode
 //   SQLSetConfigMode            configMode = mode (FALSE for a mode above 2)
@@ -64,6 +68,7 @@ struct Call {
   char function[40];
   char args[600];
   uint16_t mode;
+  bool wide;  // the wide form was called (its texts are here in UTF-8)
 };
 
 // A profile entry: SQLGetPrivateProfileString(section, entry, ...) returns

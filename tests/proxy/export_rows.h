@@ -71,11 +71,12 @@ constexpr ExportRow kExportRows[] = {
     { 94, "DrmOnPrepare",                   4,  0, 0},
     { 95, "DrmOnExecute",                   3,  0, 0},
     { 96, "DrmSetPDUpdExpression",          6,  0, 0},
+    { 97, "ConfigDSNW",                     4,  0, 0},
 };
 constexpr int kExportCount = sizeof kExportRows / sizeof kExportRows[0];
 
 // The four operations that KVDRM.dll answers itself, reaching no manager.
-inline bool AnsweredLocally(const ExportRow &r) { return r.mgr == 0 && strcmp(r.name, "ConfigDSN") != 0; }
+inline bool AnsweredLocally(const ExportRow &r) { return r.mgr == 0 && strncmp(r.name, "ConfigDSN", 9) != 0; }
 
 inline const ExportRow *RowNamed(const char *name) {
   for (const ExportRow &r : kExportRows)

@@ -7,15 +7,30 @@
 #include "setup/attribute_list.h"
 #include "setup/storage_plan.h"
 #include "tests/common/attribute_list_text.h"
+#include "tests/common/testlib.h"
 
 using namespace kvdrm;
 using testlib::AttributeList;
+using testlib::U16;
+using testlib::Utf8;
 
 namespace {
 
-bool SingleByte(unsigned char) { return false; }
-// The lead bytes of code page 932.
-bool Cp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+// The registry's letter case for the characters the tests use: ASCII, and
+// the two letters outside it whose upper case is an ASCII letter.
+WChar Upper(WChar c) {
+  if (c >= u'a' && c <= u'z') return static_cast<WChar>(c - u'a' + u'A');
+  if (c == u'\u0131') return u'I';  // dotless i
+  if (c == u'\u017F') return u'S';  // long s
+  return c;
+}
+// Code page 1252 in brief: Latin-1 and the euro sign.
+bool Fits1252(const WChar *name) {
+  for (; *name; ++name)
+    if (*name > 0xFF && *name != u'\u20AC') return false;
+  return true;
+}
+const NameRules kRules = {Upper, Fits1252};
 
 
 TEST(ClassifyRequest, OnlyTheLow16BitsCountAndOnly1And3AreToldApart) {
@@ -58,23 +73,31 @@ TEST(ParseAttributeList, Table) {
       {"no trimming", AttributeList({"DSN= a ", "DBQ =x"}), {n, " a ", n, n, n}},
       {"unknown keys skipped", AttributeList({"UID=u", "DSN=N", "PWD=p"}), {n, "N", n, n, n}},
       {"list ends at the first empty text", std::string("DSN=A\0\0DBQ=B\0\0", 14), {n, "A", n, n, n}},
+      {"any script, '=' in a value", AttributeList({"DSN=\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82",
+                                                     "CTX=C:\\\xE8\xA1\xA8\\a=b.CTX"}),
+       {n, "\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82", n, n, "C:\\\xE8\xA1\xA8\\a=b.CTX"}},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     ParsedAttributes p;
-    p.values[1] = "left over";
-    ParseAttributeList(c.list == "<null>" ? nullptr : c.list.data(), p);
+    p.values[1] = u"left over";
+    std::u16string list = U16(c.list);
+    ParseAttributeList(c.list == "<null>" ? nullptr : list.c_str(), p);
     for (int i = 1; i <= kAttributeCount; ++i) {
-      EXPECT_EQ(c.expect[i] != nullptr, p.values[i] != nullptr) << kAttributeKeys[i];
-      EXPECT_STREQ(c.expect[i], p.values[i]) << kAttributeKeys[i];
+      EXPECT_EQ(c.expect[i] != nullptr, p.values[i] != nullptr) << i;
+      if (c.expect[i] && p.values[i]) {
+        EXPECT_EQ(c.expect[i], Utf8(p.values[i])) << i;
+      }
     }
   }
 }
 
 // The profile: "<section>/<entry>", but DBQ is missing (an empty answer).
-void FakeProfile(const char *section, const char *entry, char (&out)[256]) {
-  snprintf(out, sizeof out, "%s/%s", section, entry);
-  if (strcmp(entry, "DBQ") == 0) out[0] = '\0';
+void FakeProfile(const WChar *section, const WChar *entry, WChar (&out)[256]) {
+  std::u16string text = std::u16string(section) + u"/" + entry;
+  if (text.size() > 255) text.resize(255);
+  memcpy(out, text.c_str(), (text.size() + 1) * sizeof(WChar));
+  if (std::u16string(entry) == u"DBQ") out[0] = 0;
 }
 
 TEST(FillAbsent, DefaultsForAddProfileOtherwise) {
@@ -96,17 +119,19 @@ TEST(FillAbsent, DefaultsForAddProfileOtherwise) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     const char *const start[kAttributeCount + 1] = {"", "keep", "given", "was", ""};
-    Text values[kAttributeCount + 1] = {};
+    WText values[kAttributeCount + 1] = {};
     ParsedAttributes parsed = {};
+    std::u16string wide[kAttributeCount + 1];
     for (int i = 1; i <= kAttributeCount; ++i) {
-      ASSERT_TRUE(TextSetZ(values[i], start[i]));
-      if (c.supplied[i]) parsed.values[i] = start[i];
+      wide[i] = U16(start[i]);
+      ASSERT_TRUE(WTextSetZ(values[i], wide[i].c_str()));
+      if (c.supplied[i]) parsed.values[i] = wide[i].c_str();
     }
-    EXPECT_TRUE(FillAbsent(c.add, parsed, "Sec", values, FakeProfile));
+    EXPECT_TRUE(FillAbsent(c.add, parsed, u"Sec", values, FakeProfile));
     for (int i = 1; i <= kAttributeCount; ++i) {
-      EXPECT_STREQ(c.expect[i], TextStr(values[i])) << kAttributeKeys[i];
-      EXPECT_EQ(strlen(c.expect[i]), values[i].length) << kAttributeKeys[i];
-      TextFree(values[i]);
+      EXPECT_EQ(c.expect[i], Utf8(WTextStr(values[i]))) << i;
+      EXPECT_EQ(WLength(WTextStr(values[i])), values[i].length) << i;
+      WTextFree(values[i]);
     }
   }
 }
@@ -115,7 +140,6 @@ TEST(IsStorableName, BackslashesAndTheInstallersSectionsAreRefused) {
   const struct {
     const char *name;
     bool ok;
-    bool cp932 = false;
   } cases[] = {
       {"Sales", true},           {"a b", true},           {"a=b", true},
       {"[x]", true},             {"a\\b", false},         {"\\", false},
@@ -123,12 +147,13 @@ TEST(IsStorableName, BackslashesAndTheInstallersSectionsAreRefused) {
       {"odbc data sources", false}, {"ODBC DATA SOURCES", false}, {"ODBC Data Source", true},
       {"ODBC Data Sources2", true}, {" ODBC Data Sources", true}, {"ODBC File DSN", false},
       {"odbc file dsn", false},  {"ODBC File DSNs", true},
-      // Code page 932: "\x83\x5C" is one character; its trail byte is no '\\'.
-      {"Kv\x83\x5C", true, true},  {"Kv\x83\x5C", false, false}, {"Kv\x83\x5C\\x", false, true},
-      {"Kv\\\x83", false, true},  // a lead byte at the end stands alone
-      {"ODBC File DS\x83N", true, true},
+      // U+8868, whose code page 932 form ends in 0x5C, is no backslash.
+      {"Kv\xE8\xA1\xA8", true}, {"Kv\xE8\xA1\xA8\\x", false},
+      // Letters whose upper case is ASCII name the same key; fullwidth ones do not.
+      {"ODBC Data \xC5\xBFources", false}, {"odbc f\xC4\xB1le dsn", false},
+      {"\xEF\xBC\xAF\xEF\xBC\xA4\xEF\xBC\xA2\xEF\xBC\xA3 File DSN", true},
   };
-  for (const auto &c : cases) EXPECT_EQ(c.ok, IsStorableName(c.name, c.cp932 ? Cp932Lead : SingleByte)) << c.name;
+  for (const auto &c : cases) EXPECT_EQ(c.ok, IsStorableName(U16(c.name).c_str(), Upper)) << c.name;
 }
 
 // Names that the file system would refuse, change, or take for a device or
@@ -137,7 +162,6 @@ TEST(IsFileName, Table) {
   const struct {
     const char *name;
     bool ok;
-    bool cp932 = false;
   } cases[] = {
       {"Sales", true},   {"a b", true},      {"a=b", true},      {"[x]", true},     {"a.b", true},
       {"a/b", false},    {"a:b", false},     {"C:", false},      {"a*", false},     {"a?", false},
@@ -146,10 +170,17 @@ TEST(IsFileName, Table) {
       {"Nul.txt", false}, {"aux.a.b", false}, {"PRN ", false},   {"prn .x", false}, {"COM1", false},
       {"lpt9.dsn", false}, {"COM0", true},   {"LPT10", true},    {"CONX", true},    {"CO", true},
       {"xCON", true},    {"NUL_", true},     {"COMa", true},
-      // Code page 932: a trail byte 0x7C is part of its character, no '|'.
-      {"Kv\x83\x7C", true, true}, {"Kv\x83\x7C", false, false}, {"Kv\x83\x7C|", false, true},
+      // Other scripts are file names like any; the superscript digits one
+      // to three are device digits, four is not.
+      {"\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82", true}, {"Kv\xE8\xA1\xA8", true},
+      {"COM\xC2\xB9", false}, {"lpt\xC2\xB3.dsn", false}, {"COM\xC2\xB2 ", false}, {"COM\xE2\x81\xB4", true},
   };
-  for (const auto &c : cases) EXPECT_EQ(c.ok, IsFileName(c.name, c.cp932 ? Cp932Lead : SingleByte)) << c.name;
+  for (const auto &c : cases) EXPECT_EQ(c.ok, IsFileName(U16(c.name).c_str())) << c.name;
+  // Every control character, the last one too.
+  for (char16_t c = 1; c < 32; ++c) {
+    const char16_t name[] = {u'a', c, u'b', 0};
+    EXPECT_FALSE(IsFileName(name)) << int(c);
+  }
 }
 
 TEST(PlanStorage, Table) {
@@ -182,10 +213,20 @@ TEST(PlanStorage, Table) {
       {"rename away from a\\b", 2, "a\\b", "ok", true, false, bad, false, false},
       {"rename to a\\b", 2, "ok", "a\\b", true, false, bad, false, false},
       {"add over a bad listed name", 1, "a\\b", "ok", true, true, none, false, true},
+      // Names differ in their last character too.
+      {"rename to a name one character longer", 2, "Sales", "Sales1", true, true, none, true, true},
+      {"rename differing in the last character", 2, "Sales1", "Sales2", true, true, none, true, true},
+      // A name being written must be one sessions can name in the ANSI code
+      // page; an old one need not.
+      {"add a name the code page cannot hold", 1, "\xD0\x9E\xD1\x82", "\xD0\x9E\xD1\x82", false, false, bad,
+       false, false},
+      {"add a Latin-1 name", 1, "Caf\xC3\xA9", "Caf\xC3\xA9", false, true, none, false, true},
+      {"rename away from such a name", 2, "\xD0\x9E\xD1\x82", "ok", true, true, none, true, true},
+      {"remove such a name", 3, "\xD0\x9E\xD1\x82", "\xD0\x9E\xD1\x82", false, true, none, true, false},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
-    StoragePlan p = PlanStorage(c.request, c.initial, c.name, c.dialog, SingleByte);
+    StoragePlan p = PlanStorage(c.request, U16(c.initial).c_str(), U16(c.name).c_str(), c.dialog, kRules);
     EXPECT_EQ(c.act, p.act);
     EXPECT_EQ(c.error, p.error);
     EXPECT_EQ(c.remove, p.removeInitial);
@@ -199,10 +240,10 @@ TEST(PlanStorage, Table) {
 // Which views a request changes: a write goes where the driver is
 // registered, a removal everywhere; HKEY_CURRENT_USER is one key.
 TEST(PlanTargets, Table) {
-  StoragePlan write = PlanStorage(1, "A", "A", false, SingleByte);
-  StoragePlan remove = PlanStorage(3, "A", "A", false, SingleByte);
-  StoragePlan rename = PlanStorage(2, "A", "B", true, SingleByte);
-  StoragePlan refused = PlanStorage(1, "a\\b", "a\\b", false, SingleByte);
+  StoragePlan write = PlanStorage(1, u"A", u"A", false, kRules);
+  StoragePlan remove = PlanStorage(3, u"A", u"A", false, kRules);
+  StoragePlan rename = PlanStorage(2, u"A", u"B", true, kRules);
+  StoragePlan refused = PlanStorage(1, u"a\\b", u"a\\b", false, kRules);
   ASSERT_TRUE(rename.act && rename.removeInitial && rename.write);
   const uint32_t v64 = 0x0100;
   const struct {
