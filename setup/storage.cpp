@@ -324,8 +324,12 @@ void MakeKeyAgain(const SavedEntry &e, const SavedEntry &itself) {
   LONG rc = RegCreateKeyExW(e.root, W(path), 0, keyClass, 0, KEY_ALL_ACCESS | e.view,
                             itself.security.data ? &sa : nullptr, key.out(), nullptr);
   // The handle that makes the key has the access it asked for, whatever
-  // the access list grants later openers.
-  if (rc == ERROR_SUCCESS) RestoreValues(key.get(), e.data);
+  // the access list grants later openers. Some platforms make the key with
+  // the default access list whatever the descriptor given: it is set again.
+  if (rc == ERROR_SUCCESS) {
+    RestoreValues(key.get(), e.data);
+    if (itself.security.data) RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, itself.security.data);
+  }
   WTextFree(path);
 }
 
@@ -565,7 +569,10 @@ LONG WriteText(HKEY key, const WCHAR *valueName, const WChar *text) {
 // the request's own text is written.
 LONG WriteEntries(HKEY root, REGSAM access, const AttributeSet &a, const WText &path, const SavedEntry *found) {
   RegKey key;
-  LONG rc = RegCreateKeyExW(root, W(path), 0, nullptr, 0, access, nullptr, key.out(), nullptr);
+  // An existing key is opened, not made again: creating one that exists
+  // may clear its class on some platforms.
+  LONG rc = RegOpenKeyExW(root, W(path), 0, access, key.out());
+  if (rc == ERROR_FILE_NOT_FOUND) rc = RegCreateKeyExW(root, W(path), 0, nullptr, 0, access, nullptr, key.out(), nullptr);
   static const WCHAR *const kNames[] = {nullptr, nullptr, L"Description", L"DBQ", L"CTX"};
   const bool keep = found && found->existed && ClassifyRequest(a.request) == kRequestConfigure;
   for (int i = kAttrDescription; rc == ERROR_SUCCESS && i <= kAttrCtx; ++i) {

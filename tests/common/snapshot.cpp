@@ -8,18 +8,20 @@ namespace snap {
 
 namespace {
 
-// The values ("type:bytes" by name) and subkey names of an open key.
+// The values ("type:bytes" by name) and subkey names of an open key, all
+// names in UTF-8 and exactly as stored (any script, any letter case).
 void ReadKey(HKEY k, std::map<std::string, std::string> &out, std::vector<std::string> &children) {
   out.clear();
   children.clear();
   DWORD subkeys = 0, maxSub = 0, values = 0, maxName = 0, maxData = 0;
-  RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, &subkeys, &maxSub, nullptr, &values, &maxName, &maxData, nullptr,
+  RegQueryInfoKeyW(k, nullptr, nullptr, nullptr, &subkeys, &maxSub, nullptr, &values, &maxName, &maxData, nullptr,
                    nullptr);
-  std::vector<char> name(maxName + 2);
+  std::vector<char16_t> name(maxName + 2);
   std::vector<BYTE> data(maxData + 1);
   for (DWORD i = 0;; ++i) {
     DWORD nameSize = static_cast<DWORD>(name.size()), dataSize = static_cast<DWORD>(data.size()), type = 0;
-    LONG rc = RegEnumValueA(k, i, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize);
+    LONG rc = RegEnumValueW(k, i, reinterpret_cast<WCHAR *>(name.data()), &nameSize, nullptr, &type, data.data(),
+                            &dataSize);
     if (rc == ERROR_NO_MORE_ITEMS) break;
     if (rc == ERROR_MORE_DATA) {
       // Grew since the size query: take it again with room.
@@ -31,31 +33,58 @@ void ReadKey(HKEY k, std::map<std::string, std::string> &out, std::vector<std::s
     if (rc != ERROR_SUCCESS) break;
     char t[16];
     snprintf(t, sizeof t, "%lu:", type);
-    out[std::string(name.data(), nameSize)] = t + std::string(reinterpret_cast<const char *>(data.data()), dataSize);
+    out[testlib::Utf8(std::u16string(name.data(), nameSize))] =
+        t + std::string(reinterpret_cast<const char *>(data.data()), dataSize);
   }
-  std::vector<char> sub(maxSub + 2 > 256 ? maxSub + 2 : 256);
+  std::vector<char16_t> sub(maxSub + 2 > 256 ? maxSub + 2 : 256);
   for (DWORD i = 0;; ++i) {
     DWORD size = static_cast<DWORD>(sub.size());
-    LONG rc = RegEnumKeyExA(k, i, sub.data(), &size, nullptr, nullptr, nullptr, nullptr);
+    LONG rc = RegEnumKeyExW(k, i, reinterpret_cast<WCHAR *>(sub.data()), &size, nullptr, nullptr, nullptr, nullptr);
     if (rc == ERROR_MORE_DATA) {
       sub.resize(sub.size() * 2);
       --i;
       continue;
     }
     if (rc != ERROR_SUCCESS) break;
-    children.push_back(std::string(sub.data(), size));
+    children.push_back(testlib::Utf8(std::u16string(sub.data(), size)));
   }
+}
+
+// What a key is besides its values: its class and its access list (the
+// self-relative descriptor of its DACL, with its control bits), as hex.
+std::string KeyItself(HKEY k) {
+  std::string out = "class:";
+  char16_t keyClass[512] = {};
+  DWORD units = 511;
+  if (RegQueryInfoKeyW(k, reinterpret_cast<WCHAR *>(keyClass), &units, nullptr, nullptr, nullptr, nullptr, nullptr,
+                       nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+    out += testlib::Utf8(std::u16string(keyClass, units));
+  out += " dacl:";
+  DWORD size = 0;
+  RegGetKeySecurity(k, DACL_SECURITY_INFORMATION, nullptr, &size);
+  std::vector<BYTE> sd(size ? size : 1);
+  if (size && RegGetKeySecurity(k, DACL_SECURITY_INFORMATION, sd.data(), &size) == ERROR_SUCCESS) {
+    static const char kHex[] = "0123456789abcdef";
+    for (DWORD i = 0; i < size; ++i) {
+      out += kHex[sd[i] >> 4];
+      out += kHex[sd[i] & 15];
+    }
+  }
+  return out;
 }
 
 void TakeKey(HKEY root, REGSAM view, const std::string &path, const std::string &label, Picture &out) {
   kvdrm::RegKey k;
-  if (testlib::OpenKey(root, path, KEY_READ, k, view) != ERROR_SUCCESS) {
+  const std::u16string widePath = testlib::U16(path);
+  const WCHAR *w = reinterpret_cast<const WCHAR *>(widePath.c_str());
+  if (RegOpenKeyExW(root, w, 0, KEY_READ | view, k.out()) != ERROR_SUCCESS) {
     // A key the test cannot read is pictured as such, so that a change of
     // its readability shows as well.
-    if (testlib::OpenKey(root, path, READ_CONTROL, k, view) == ERROR_SUCCESS) out[label] = "<unreadable>";
+    if (RegOpenKeyExW(root, w, 0, READ_CONTROL | view, k.out()) == ERROR_SUCCESS)
+      out[label] = "<unreadable> " + KeyItself(k.get());
     return;
   }
-  out[label] = "";
+  out[label] = KeyItself(k.get());
   // Enumeration goes by index: a key or value that another program deletes
   // meanwhile can hide one that stays. Read until two readings agree.
   std::map<std::string, std::string> values, again;
@@ -166,8 +195,24 @@ Picture Take(const std::vector<std::string> &folders) {
   return q;
 }
 
+// An ANSI text of the program's code page in UTF-8.
+std::string AcpToUtf8(const std::string &ansi) {
+  int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+  std::u16string wide(n > 0 ? n : 0, u'\0');
+  if (n > 0)
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), reinterpret_cast<WCHAR *>(&wide[0]), n);
+  return testlib::Utf8(wide);
+}
+
 std::vector<std::string> Differences(const Picture &before, const Picture &after,
-                                     const std::vector<std::string> &ownNames) {
+                                     const std::vector<std::string> &names) {
+  // Pictures name keys in UTF-8; a test may name its own in UTF-8 or in
+  // the ANSI code page.
+  std::vector<std::string> ownNames;
+  for (const std::string &n : names) {
+    ownNames.push_back(n);
+    ownNames.push_back(AcpToUtf8(n));
+  }
   std::vector<std::string> out;
   for (auto &b : before) {
     if (Owned(b.first, ownNames) || Foreign(b.first)) continue;

@@ -12,8 +12,9 @@
 
 namespace snap {
 
-// "HKCU/32:ODBC.INI\Sales" -> "" for a key,
-// "HKCU/32:ODBC.INI\Sales|CTX" -> type and bytes for a value,
+// "HKCU/32:ODBC.INI\Sales" -> its class and access list for a key,
+// "HKCU/32:ODBC.INI\Sales|CTX" -> type and bytes for a value (names in
+// UTF-8, as stored),
 // "file:<folder>\Sales.DSN" -> bytes for a file.
 typedef std::map<std::string, std::string> Picture;
 

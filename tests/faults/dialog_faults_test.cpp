@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <odbcinst.h>
+#include <sddl.h>
 #include <string.h>
 
 #include <string>
@@ -127,6 +128,37 @@ FARPROC WINAPI SweepGetProcAddress(HMODULE module, LPCSTR name) {
   return real;
 }
 
+struct OtherValue {
+  std::u16string name;
+  DWORD type;
+  std::string data;
+};
+std::string Bytes(const std::u16string &text) {
+  return std::string(reinterpret_cast<const char *>(text.data()), text.size() * 2);
+}
+std::string Blob() {
+  std::string b(3000, '\0');
+  for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<char>(i * 7 + 1);
+  return b;
+}
+const OtherValue kOtherValues[] = {
+    {u"Flags", REG_DWORD, std::string("\x78\x56\x34\x12", 4)},
+    {u"Blob", REG_BINARY, Blob()},
+    {u"List", REG_MULTI_SZ, Bytes(std::u16string(u"one\0\u0434\u0432\u0430\0\0", 9))},
+    {std::u16string(300, u'N'), REG_SZ, Bytes(std::u16string(u"long name", 10))},
+    {u"\u041e\u0442\u0447\u0451\u0442", REG_SZ, Bytes(std::u16string(u"\u0424\u0438\u043b\u044c\u043c \u20ac", 8))},
+};
+// Everyone may do anything, the system too, users read; nothing inherited.
+LONG SetProtectedAccess(HKEY key) {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;KA;;;WD)(A;;KA;;;SY)(A;;KR;;;BU)", SDDL_REVISION_1,
+                                                            &sd, nullptr))
+    return static_cast<LONG>(GetLastError());
+  LONG rc = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd);
+  LocalFree(sd);
+  return rc;
+}
+
 snap::Picture RegistryOnly(snap::Picture p) {
   for (auto i = p.begin(); i != p.end();) i = i->first.rfind("file:", 0) == 0 ? p.erase(i) : std::next(i);
   return p;
@@ -187,6 +219,14 @@ TEST_F(DialogFaults, EveryChangeFailingLeavesAllOrNothing) {
         kvdrm::RegKey k;
         ASSERT_EQ(ERROR_SUCCESS, testlib::CreateKey(root, testlib::DataSourcePath(a), k, view));
         for (const char *v : {"Description", "DBQ", "CTX", "Driver"}) testlib::SetString(k.get(), v, "old");
+        // What an administrator's key may hold besides: values of other
+        // types, a long value name, text outside the ANSI code page, and
+        // a protected access list. A put-back keeps every bit of it.
+        for (const auto &v : kOtherValues)
+          ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(k.get(), reinterpret_cast<const WCHAR *>(v.name.c_str()), 0, v.type,
+                                                  reinterpret_cast<const BYTE *>(v.data.data()),
+                                                  static_cast<DWORD>(v.data.size())));
+        ASSERT_EQ(ERROR_SUCCESS, SetProtectedAccess(k.get()));
         kvdrm::RegKey list;
         ASSERT_EQ(ERROR_SUCCESS, testlib::CreateKey(root, "Software\\ODBC\\ODBC.INI\\ODBC Data Sources", list, view));
         testlib::SetString(list.get(), a.c_str(), "x");
@@ -217,6 +257,31 @@ TEST_F(DialogFaults, EveryChangeFailingLeavesAllOrNothing) {
     const snap::Picture after = snap::Take({g_sweep.dir});
     const int changes = g_sweep.calls;
     ASSERT_FALSE(snap::Differences(before, after, {}).empty()) << "the request changed nothing";
+    if (row.request == kConfigure && !row.dialog) {
+      // Without a failure only the values asked for change: the list named
+      // Description, DBQ and CTX, and the driver is written.
+      EXPECT_EQ(snap::Differences(before, after, {a}), std::vector<std::string>()) << "beyond A";
+      auto ofA = [&](const std::string &entry) { return entry.find("ODBC.INI\\" + a) != std::string::npos; };
+      auto asked = [&](const std::string &entry) {
+        for (const char *v : {"|Description", "|DBQ", "|CTX", "|Driver"}) {
+          const std::string tail = "ODBC.INI\\" + a + v;
+          if (entry.size() >= tail.size() && entry.compare(entry.size() - tail.size(), tail.size(), tail) == 0)
+            return true;
+        }
+        return false;
+      };
+      for (const auto &e : after) {
+        auto was = before.find(e.first);
+        if (ofA(e.first) && (was == before.end() || was->second != e.second)) {
+          EXPECT_TRUE(asked(e.first)) << "changed " << e.first;
+        }
+      }
+      for (const auto &e : before) {
+        if (ofA(e.first)) {
+          EXPECT_TRUE(after.count(e.first)) << "removed " << e.first;
+        }
+      }
+    }
     printf("[ sweep    ] %s: %d changes\n", row.what, changes);
     for (int k = 1; k <= changes; ++k) {
       BOOL result = run(k);
