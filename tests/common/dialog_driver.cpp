@@ -258,13 +258,9 @@ void Screenshot(const char *what, HWND shown) {
   DeleteFileA(request.c_str());
 }
 
-BOOL RunDialog(WORD request, const std::string &attributes, const std::function<void(Ui &)> &script,
-               bool *sawDialog, testlib::ConfigDsnFn configDsn) {
-  if (!configDsn) configDsn = testlib::KvdrmConfigDSN();
-  if (!configDsn) {
-    ADD_FAILURE() << "KVDRM.dll has no ConfigDSN";
-    return FALSE;
-  }
+namespace {
+BOOL RunDialogCall(const std::function<BOOL(HWND)> &call, const std::function<void(Ui &)> &script,
+                   bool *sawDialog) {
   Ui ui;
   ui.uiThread = GetCurrentThreadId();
   ui.host = CreateHost();
@@ -294,7 +290,7 @@ BOOL RunDialog(WORD request, const std::string &attributes, const std::function<
   // Without a display no host window can be made; ConfigDSN never uses the
   // parent handle itself, so a made-up one still asks for the dialog.
   HWND parent = ui.host ? ui.host : reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
-  BOOL result = configDsn(parent, request, Driver().c_str(), attributes.c_str());
+  BOOL result = call(parent);
   SetEvent(returned);
   driver.join();
   CloseHandle(returned);
@@ -305,6 +301,33 @@ BOOL RunDialog(WORD request, const std::string &attributes, const std::function<
   while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE))
     if (m.message == WM_QUIT) g_lastQuit = static_cast<int>(m.wParam);
   return result;
+}
+}  // namespace
+
+BOOL RunDialog(WORD request, const std::string &attributes, const std::function<void(Ui &)> &script,
+               bool *sawDialog, testlib::ConfigDsnFn configDsn) {
+  if (!configDsn) configDsn = testlib::KvdrmConfigDSN();
+  if (!configDsn) {
+    ADD_FAILURE() << "KVDRM.dll has no ConfigDSN";
+    return FALSE;
+  }
+  return RunDialogCall([&](HWND parent) { return configDsn(parent, request, Driver().c_str(), attributes.c_str()); },
+                       script, sawDialog);
+}
+
+BOOL RunDialogW(WORD request, const std::u16string &attributes, const std::function<void(Ui &)> &script) {
+  testlib::ConfigDsnWFn configDsn = testlib::KvdrmConfigDSNW();
+  if (!configDsn) {
+    ADD_FAILURE() << "KVDRM.dll has no ConfigDSNW";
+    return FALSE;
+  }
+  const std::u16string driver = testlib::U16(Driver());
+  return RunDialogCall(
+      [&](HWND parent) {
+        return configDsn(parent, request, reinterpret_cast<const WCHAR *>(driver.c_str()),
+                         reinterpret_cast<const WCHAR *>(attributes.c_str()));
+      },
+      script, nullptr);
 }
 
 bool Registered(const std::string &name) {

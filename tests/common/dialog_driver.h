@@ -114,6 +114,9 @@ const std::string &Driver();
 // dialog appeared. `configDsn` calls another copy of the DLL.
 BOOL RunDialog(WORD request, const std::string &attributes, const std::function<void(Ui &)> &script,
                bool *sawDialog = nullptr, testlib::ConfigDsnFn configDsn = nullptr);
+// The same through ConfigDSNW: `attributes` is the wide list, its NULs
+// included.
+BOOL RunDialogW(WORD request, const std::u16string &attributes, const std::function<void(Ui &)> &script);
 // Key-down messages the host window received, and the code of the quit
 // message left in the queue after the last RunDialog (-1 for none).
 int HostKeyDowns();

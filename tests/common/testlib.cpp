@@ -169,4 +169,40 @@ std::string Utf8(const std::u16string &utf16) {
   return out;
 }
 
+namespace {
+const WCHAR *Wz(const std::u16string &s) { return reinterpret_cast<const WCHAR *>(s.c_str()); }
+}  // namespace
+
+Value ReadValueW(HKEY root, const std::u16string &path, const std::u16string &name, REGSAM view) {
+  Value v;
+  kvdrm::RegKey k;
+  if (RegOpenKeyExW(root, Wz(path), 0, KEY_READ | view, k.out()) != ERROR_SUCCESS) return v;
+  DWORD size = 0;
+  if (RegQueryValueExW(k.get(), Wz(name), nullptr, &v.type, nullptr, &size) != ERROR_SUCCESS) return v;
+  std::string buf(size, '\0');
+  if (RegQueryValueExW(k.get(), Wz(name), nullptr, &v.type, reinterpret_cast<BYTE *>(&buf[0]), &size) ==
+      ERROR_SUCCESS) {
+    v.present = true;
+    v.data = buf.substr(0, size);
+  }
+  return v;
+}
+
+bool KeyExistsW(HKEY root, const std::u16string &path, REGSAM view) {
+  kvdrm::RegKey k;
+  return RegOpenKeyExW(root, Wz(path), 0, KEY_READ | view, k.out()) == ERROR_SUCCESS;
+}
+
+void DeleteDataSourceEverywhereW(const std::u16string &name) {
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+    for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
+      kvdrm::RegKey k;
+      if (RegOpenKeyExW(root, L"Software\\ODBC\\ODBC.INI", 0, KEY_ALL_ACCESS | view, k.out()) == ERROR_SUCCESS)
+        RegDeleteTreeW(k.get(), Wz(name));
+      if (RegOpenKeyExW(root, L"Software\\ODBC\\ODBC.INI\\ODBC Data Sources", 0, KEY_ALL_ACCESS | view, k.out()) ==
+          ERROR_SUCCESS)
+        RegDeleteValueW(k.get(), Wz(name));
+    }
+}
+
 }  // namespace testlib

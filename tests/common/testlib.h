@@ -95,6 +95,17 @@ inline ConfigDsnWFn KvdrmConfigDSNW() {
 std::u16string U16(const std::string &utf8);
 std::string Utf8(const std::u16string &utf16);
 
+// The same registry helpers under names in any script, through the wide
+// calls: a value's type and bytes exactly, a key's presence, and a data
+// source's removal from both roots and views.
+Value ReadValueW(HKEY root, const std::u16string &path, const std::u16string &name, REGSAM view = 0);
+bool KeyExistsW(HKEY root, const std::u16string &path, REGSAM view = 0);
+void DeleteDataSourceEverywhereW(const std::u16string &name);
+// A text as a REG_SZ holds it: UTF-16 and one NUL.
+inline std::string SzW(const std::u16string &text) {
+  return std::string(reinterpret_cast<const char *>(text.c_str()), (text.size() + 1) * 2);
+}
+
 typedef int32_t(__stdcall *BeginFn)(DrmArg *, DrmArg, DrmArg, const char *);
 typedef int32_t(__stdcall *EndFn)(DrmArg);
 BeginFn Begin();

@@ -295,6 +295,36 @@ TEST(Accept, OkRegistersTheNameAndStoresTheFieldsAsShown) {
   }
 }
 
+// Any script, both ways: texts of the wide attribute list are shown as
+// they are and stored so, and a text typed in another script is stored as
+// typed. A configure of a data source whose name the code page holds.
+TEST(Accept, TextsInAnyScriptAreShownAndStoredExactly) {
+  NEED_DISPLAY();
+  const std::string name = UniqueName("script");
+  DataSource ds(name);
+  const std::string directory = "C:\\Users\\\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD",  // Иван
+      controlFile = directory + "\\\xE8\xA1\xA8.CTX",                             // 表.CTX
+      typed = "\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82 \xE2\x82\xAC \xCE\xB1";    // Отчёт € α
+  std::u16string list = testlib::U16("DSN=" + name) + u'\0' + testlib::U16("DBQ=" + directory) + u'\0' +
+                        testlib::U16("CTX=" + controlFile) + u'\0' + u'\0';
+  BOOL r = RunDialogW(kConfigure, list, [&](Ui &ui) {
+    EXPECT_EQ(directory, Text(ui.Item(kDirectory)));
+    EXPECT_EQ(controlFile, Text(ui.Item(kControlFile)));
+    ui.Type(kDescription, typed);
+    EXPECT_EQ(typed, Text(ui.Item(kDescription)));
+    ui.Click(IDOK);
+    EXPECT_TRUE(ui.WaitClosed());
+  });
+  EXPECT_EQ(kTrue, r);
+  const std::u16string key = testlib::U16(testlib::DataSourcePath(name));
+  for (const auto &v : {std::make_pair("Description", typed), std::make_pair("DBQ", directory),
+                        std::make_pair("CTX", controlFile)}) {
+    testlib::Value got = testlib::ReadValueW(HKEY_CURRENT_USER, key, testlib::U16(v.first));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), got.type) << v.first;
+    EXPECT_TRUE(testlib::SzW(testlib::U16(v.second)) == got.data) << v.first;
+  }
+}
+
 // A refused OK shows its message and leaves the dialog open with the name
 // as typed; a Cancel then stores nothing. The comparison with the initial
 // name is exact: the same name in other letter case is another one.
