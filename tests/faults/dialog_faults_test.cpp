@@ -218,7 +218,10 @@ TEST_F(DialogFaults, EveryChangeFailingLeavesAllOrNothing) {
       for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
         kvdrm::RegKey k;
         ASSERT_EQ(ERROR_SUCCESS, testlib::CreateKey(root, testlib::DataSourcePath(a), k, view));
-        for (const char *v : {"Description", "DBQ", "CTX", "Driver"}) testlib::SetString(k.get(), v, "old");
+        // Each view holds its own values: a put-back restores each from
+        // what that view held.
+        for (const char *v : {"Description", "DBQ", "CTX", "Driver"})
+          testlib::SetString(k.get(), v, view ? "old in the 64-bit view" : "old");
         // What an administrator's key may hold besides: values of other
         // types, a long value name, text outside the ANSI code page, and
         // a protected access list. A put-back keeps every bit of it.
@@ -229,12 +232,20 @@ TEST_F(DialogFaults, EveryChangeFailingLeavesAllOrNothing) {
         ASSERT_EQ(ERROR_SUCCESS, SetProtectedAccess(k.get()));
         kvdrm::RegKey list;
         ASSERT_EQ(ERROR_SUCCESS, testlib::CreateKey(root, "Software\\ODBC\\ODBC.INI\\ODBC Data Sources", list, view));
-        testlib::SetString(list.get(), a.c_str(), "x");
+        testlib::SetString(list.get(), a.c_str(), view ? "listed in the 64-bit view" : "listed");
       }
       SweepWriteFileDSN(a.c_str(), "ODBC", "DSN", a.c_str());
     };
+    // A handle on A's key taken before a configure, as a session in
+    // another process may hold one: a put-back that deleted the key and made
+    // it again would leave that handle on a deleted key.
+    kvdrm::RegKey held;
     auto run = [&](int failAt) {
       prepare();
+      held.Close();
+      if (row.request == kConfigure && !row.dialog)
+        testlib::OpenKey(row.mode == 2 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, testlib::DataSourcePath(a),
+                         KEY_QUERY_VALUE, held);
       g_sweep.calls = 0;
       g_sweep.failAt = failAt;
       g_sweep.failed.clear();
@@ -282,6 +293,16 @@ TEST_F(DialogFaults, EveryChangeFailingLeavesAllOrNothing) {
         }
       }
     }
+    if (row.request == 3 || row.dialog) {
+      // The old name goes from every view of its root, each pass finding it
+      // in its own view's list.
+      HKEY root = row.mode == 2 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+      for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
+        EXPECT_FALSE(testlib::KeyExists(root, testlib::DataSourcePath(a), view)) << view;
+        EXPECT_FALSE(testlib::ReadValue(root, "Software\\ODBC\\ODBC.INI\\ODBC Data Sources", a.c_str(), view).present)
+            << view;
+      }
+    }
     printf("[ sweep    ] %s: %d changes\n", row.what, changes);
     for (int k = 1; k <= changes; ++k) {
       BOOL result = run(k);
@@ -290,6 +311,12 @@ TEST_F(DialogFaults, EveryChangeFailingLeavesAllOrNothing) {
       ASSERT_FALSE(g_sweep.failed.empty()) << "the request made fewer changes than before";
       const bool file = g_sweep.failed == "SQLWriteFileDSN" || g_sweep.failed == "DeleteFileW";
       const bool gaveUp = g_sweep.failed == "SQLWriteDSNToIni";  // the dialog's Cancel
+      if (held) {
+        DWORD values = 0;
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyW(held.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                  &values, nullptr, nullptr, nullptr, nullptr))
+            << "the key was deleted and made again";
+      }
       if (file) {
         EXPECT_EQ(kTrue, result);
         EXPECT_EQ(snap::Differences(RegistryOnly(after), RegistryOnly(now), {}), std::vector<std::string>());
@@ -351,6 +378,9 @@ TEST_F(DialogFaults, TypedNamesAreCheckedInOrderBeforeRegistering) {
 // data source whole (also when the name was kept: what was there before
 // registering is put back, never deleted); an OK once the installer takes
 // the name renames it.
+// A user request puts back only its own root: a system data source of the
+// same name (both views, a protected access list, text outside the code
+// page) is never rewritten.
 // The dialog's loop dispatches every message of the caller's thread, so a
 // second request can arrive meanwhile: it is refused, and the open request
 // goes on with its own state.
@@ -360,14 +390,28 @@ TEST_F(DialogFaults, RenameThroughInstallerFailuresAndANestedRequest) {
     bool retry;
     int writes;         // calls of SQLWriteDSNToIni
     bool keep = false;  // the name is kept, not changed to B's
-  } rows[] = {{odbcdouble::kValidDSN, false, 0}, {odbcdouble::kWriteDSNToIni, false, 1},
-              {odbcdouble::kWriteDSNToIni, true, 2}, {odbcdouble::kWriteDSNToIni, false, 1, true}};
+    bool systemTwin = false;
+  } rows[] = {{odbcdouble::kValidDSN, false, 0},        {odbcdouble::kWriteDSNToIni, false, 1},
+              {odbcdouble::kWriteDSNToIni, true, 2},    {odbcdouble::kWriteDSNToIni, false, 1, true},
+              {odbcdouble::kWriteDSNToIni, false, 1, true, true}};
   for (const auto &row : rows) {
     SCOPED_TRACE(std::string(row.fails == odbcdouble::kValidDSN ? "SQLValidDSN refuses" : "SQLWriteDSNToIni fails") +
-                 (row.keep ? " on the kept name" : "") + (row.retry ? ", then OK" : ", then Cancel"));
+                 (row.keep ? " on the kept name" : "") + (row.retry ? ", then OK" : ", then Cancel") +
+                 (row.systemTwin ? ", a system data source of the name" : ""));
     DataSource a(UniqueName("a")), b(UniqueName("b"), false), bystander(UniqueName("by"));
     odbcdouble::Reset(state);
     Profile(a.name());
+    if (row.systemTwin) {
+      for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
+        kvdrm::RegKey k;
+        ASSERT_EQ(ERROR_SUCCESS, testlib::CreateKey(HKEY_LOCAL_MACHINE, testlib::DataSourcePath(a.name()), k, view));
+        for (const auto &v : kOtherValues)
+          ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(k.get(), reinterpret_cast<const WCHAR *>(v.name.c_str()), 0, v.type,
+                                                  reinterpret_cast<const BYTE *>(v.data.data()),
+                                                  static_cast<DWORD>(v.data.size())));
+        ASSERT_EQ(ERROR_SUCCESS, SetProtectedAccess(k.get()));
+      }
+    }
     snap::Picture before = snap::Take({});
     state->fail[row.fails] = true;
     BOOL nested = kTrue;

@@ -381,4 +381,12 @@ TEST_F(Faults, RenameThatOnlyChangesLetterCase) {
   RunRow({kNoFailure, kNoLock, 0, kLowerCaseRename, 0, kRewritten, kAbsent});
 }
 
+// A name that differs in its last character only is another name: the old
+// one's key and list entry go.
+TEST_F(Faults, RenameToANameDifferingInItsLastCharacter) {
+  b = a.substr(0, a.size() - 1) + 'x';
+  cleanup.names.push_back(b);
+  RunRow({kNoFailure, kNoLock, 0, kRename, 0, kGone, kCopied});
+}
+
 }  // namespace
