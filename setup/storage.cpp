@@ -269,7 +269,10 @@ LONG RememberKeyItself(HKEY key, SavedEntry &e) {
 
 // Remembers the key of data source `name` (isKey) or its value in the list.
 // A location that cannot even be read is one the request cannot change.
-LONG Remember(Journal &journal, HKEY root, REGSAM view, bool isKey, const WChar *name, bool ours) {
+// `itself`: also the key's class and access list, for a key that may be
+// deleted (by the request, or by the installer's registration) and must
+// then be made again; a key only written to is put back in place.
+LONG Remember(Journal &journal, HKEY root, REGSAM view, bool isKey, const WChar *name, bool ours, bool itself) {
   if (journal.count == static_cast<int>(sizeof journal.entries / sizeof journal.entries[0]))
     return ERROR_OUTOFMEMORY;
   SavedEntry e = {};
@@ -290,7 +293,7 @@ LONG Remember(Journal &journal, HKEY root, REGSAM view, bool isKey, const WChar 
     if (rc == ERROR_SUCCESS && isKey) {
       e.existed = true;
       rc = PackValues(key.get(), e.data);
-      if (rc == ERROR_SUCCESS) rc = RememberKeyItself(key.get(), e);
+      if (rc == ERROR_SUCCESS && itself) rc = RememberKeyItself(key.get(), e);
     } else if (rc == ERROR_SUCCESS) {
       rc = ReadValue(key.get(), W(name), e.type, e.data);
       e.existed = rc == ERROR_SUCCESS;
@@ -452,8 +455,11 @@ bool SameRegistryName(const WChar *x, const WChar *y) {
 // Whether the ANSI code page holds the name exactly: it goes there and
 // back unchanged, with no best-fit character ('α' as 'a') on the way.
 bool FitsCodePage(const WChar *name) {
-  int n = static_cast<int>(WLength(name));
-  if (!n) return true;
+  int n = 0;
+  bool ascii = true;
+  for (; name[n]; ++n) ascii = ascii && name[n] < 0x80;
+  // Every ANSI code page holds ASCII as it is.
+  if (ascii) return true;
   UINT acp = GetACP();
   // Best-fit mappings are what is refused; UTF-7 and UTF-8 take no flags.
   DWORD flags = acp == CP_UTF7 || acp == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
@@ -694,7 +700,7 @@ Registration PrepareRegistration(const AttributeSet &a, const WChar *name) {
     static const bool kIsKey[] = {true, false};
     for (bool isKey : kIsKey) {
       // A place this process cannot read, it cannot change either.
-      LONG rc = Remember(*a.journal, place.root, place.view, isKey, name, ours);
+      LONG rc = Remember(*a.journal, place.root, place.view, isKey, name, ours, true);
       if (rc == ERROR_OUTOFMEMORY) return kRegistrationOutOfMemory;
     }
   }
@@ -724,10 +730,10 @@ StoreOutcome StoreDataSource(const AttributeSet &a, bool dialogShown) {
     const StorageTarget &t = p.targets[i];
     LONG rc = ERROR_SUCCESS;
     if (t.remove) {
-      rc = Remember(*a.journal, p.root, t.view, true, initial, true);
-      if (rc == ERROR_SUCCESS && !p.caseOnly) rc = Remember(*a.journal, p.root, t.view, false, initial, true);
+      rc = Remember(*a.journal, p.root, t.view, true, initial, true, true);
+      if (rc == ERROR_SUCCESS && !p.caseOnly) rc = Remember(*a.journal, p.root, t.view, false, initial, true, false);
     }
-    if (rc == ERROR_SUCCESS && t.write) rc = Remember(*a.journal, p.root, t.view, true, name, true);
+    if (rc == ERROR_SUCCESS && t.write) rc = Remember(*a.journal, p.root, t.view, true, name, true, false);
     if (rc != ERROR_SUCCESS) return Failure(t.remove, rc);
   }
   for (int i = 0; i < p.count; ++i) {

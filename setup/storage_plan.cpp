@@ -1,5 +1,6 @@
 #include "setup/storage_plan.h"
 
+#include <string.h>
 
 namespace kvdrm {
 
@@ -24,6 +25,8 @@ WChar AsciiUpper(WChar c) { return c >= u'a' && c <= u'z' ? static_cast<WChar>(c
 
 // Whether `name` is the ASCII text `reserved` in the registry's letter case.
 bool IsReservedName(const WChar *name, const char *reserved, WChar (*upper)(WChar c)) {
+  // Letter case maps unit to unit: another length is another name.
+  if (WLength(name) != strlen(reserved)) return false;
   size_t i = 0;
   for (; name[i] && reserved[i]; ++i)
     if (upper(name[i]) != upper(static_cast<WChar>(reserved[i]))) return false;
