@@ -50,11 +50,15 @@ std::vector<unsigned char> Image(const Layout &l) {
   const size_t descriptors = (refs.size() + 1) * 20;
   std::vector<uint32_t> nameAt;
   size_t rawSize = descriptors;
-  for (const std::string &n : l.names) nameAt.push_back(static_cast<uint32_t>(rawSize)), rawSize += n.size() + 1;
+  size_t mappedRaw = 0;
+  for (const std::string &n : l.names) {
+    // The loader maps the last name as zeros: it lies a little past the
+    // raw data, but within the section's virtual size.
+    if (l.lastNameBeyondRaw && nameAt.size() + 1 == l.names.size()) mappedRaw = rawSize, rawSize += 8;
+    nameAt.push_back(static_cast<uint32_t>(rawSize)), rawSize += n.size() + 1;
+  }
+  if (!l.lastNameBeyondRaw) mappedRaw = rawSize;
   std::vector<unsigned char> b(kRaw + rawSize, 0);
-  // The loader maps the last name as zeros: it lies past the raw data, but
-  // within the section's virtual size.
-  const size_t mappedRaw = l.lastNameBeyondRaw ? nameAt.back() : rawSize;
   b[0] = 'M', b[1] = 'Z';
   Put32(b, 0x3C, 0x40);
   memcpy(&b[0x40], "PE\0\0", 4);
