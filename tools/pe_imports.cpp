@@ -1,5 +1,9 @@
 #include "tools/pe_imports.h"
 
+#include <string.h>
+
+#include <unordered_set>
+
 namespace kvcheck {
 
 namespace {
@@ -23,9 +27,13 @@ struct Sections {
   uint16_t count;
 };
 
-// The file offset of an RVA: inside the raw data of the section that holds
-// it. False when no section holds it or its data lies past the file's end.
-bool FileOffset(const unsigned char *b, size_t size, const Sections &s, uint32_t rva, size_t &offset) {
+// The file offset of an RVA and the bytes from there that the loader maps
+// from the file: the rest of its section's raw data, as far as the file
+// goes. False when no section holds the RVA, or it falls past its section's
+// raw data (the loader maps zeros there, whatever bytes follow in the file),
+// or past the file's end.
+bool FileOffset(const unsigned char *b, size_t size, const Sections &s, uint32_t rva, size_t &offset,
+                size_t &mapped) {
   for (uint16_t i = 0; i < s.count; ++i) {
     const size_t h = s.table + static_cast<size_t>(i) * 40;
     uint32_t virtualSize, address, rawSize, rawOffset;
@@ -37,6 +45,7 @@ bool FileOffset(const unsigned char *b, size_t size, const Sections &s, uint32_t
     const uint32_t into = rva - address;
     if (into >= rawSize || rawOffset > size || size - rawOffset <= into) return false;
     offset = rawOffset + static_cast<size_t>(into);
+    mapped = size - offset < rawSize - into ? size - offset : rawSize - into;
     return true;
   }
   return false;
@@ -73,28 +82,40 @@ PeImage ReadPeImage(const unsigned char *b, size_t size) {
     return pe;  // no import table: nothing to load besides the file
 
   // One 20-byte descriptor a DLL, up to one whose name or first thunk is 0
-  // (the loader's own end rule). Each lies whole in the file, or the table
-  // counts as cut short.
+  // (the loader's own end rule). Each lies whole in its section's raw data,
+  // or the table counts as cut short. Each name is read once, however many
+  // descriptors point at it, and never further than the bytes still allowed.
+  std::unordered_set<uint32_t> namesRead;
+  size_t descriptors = 0, nameBytes = 0;
   for (uint32_t rva = importRva;; rva += 20) {
-    size_t at, nameAt;
+    size_t at, mapped, nameAt, nameMapped;
     uint32_t nameRva, firstThunk;
-    if (rva < importRva || !FileOffset(b, size, s, rva, at) || !U32(b, size, at + 12, nameRva) ||
-        !U32(b, size, at + 16, firstThunk)) {
+    if (rva < importRva || !FileOffset(b, size, s, rva, at, mapped) || mapped < 20 ||
+        !U32(b, size, at + 12, nameRva) || !U32(b, size, at + 16, firstThunk)) {
       pe.complete = false;
       break;
     }
     if (nameRva == 0 || firstThunk == 0) break;
-    if (!FileOffset(b, size, s, nameRva, nameAt)) {
+    if (++descriptors > kMaxImportDescriptors) {
+      pe.complete = false, pe.tooLarge = true;
+      break;
+    }
+    if (!namesRead.insert(nameRva).second) continue;
+    if (!FileOffset(b, size, s, nameRva, nameAt, nameMapped)) {
       pe.complete = false;
       break;
     }
-    size_t end = nameAt;
-    while (end < size && b[end]) ++end;
-    if (end == size) {
+    const size_t room = kMaxImportNameBytes - nameBytes;
+    const size_t look = nameMapped < room + 1 ? nameMapped : room + 1;
+    const void *nul = memchr(b + nameAt, 0, look);
+    if (!nul) {
       pe.complete = false;
+      pe.tooLarge = look > room;
       break;
     }
-    pe.imports.emplace_back(reinterpret_cast<const char *>(b + nameAt), end - nameAt);
+    const size_t length = static_cast<size_t>(static_cast<const unsigned char *>(nul) - (b + nameAt));
+    nameBytes += length;
+    pe.imports.emplace_back(reinterpret_cast<const char *>(b + nameAt), length);
   }
   return pe;
 }

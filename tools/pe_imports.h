@@ -21,12 +21,21 @@ enum PeKind {
 constexpr uint16_t kMachineI386 = 0x014C;
 constexpr uint16_t kMachineAmd64 = 0x8664;
 
+// Far more than a real manager or its DLLs have. The file may be anything:
+// past either, the table is "too large to read" and reading stops, so the
+// memory and time the walk takes stay small whatever the file holds.
+constexpr size_t kMaxImportDescriptors = 4096;
+constexpr size_t kMaxImportNameBytes = 64 * 1024;  // the DLL names kept, added up
+
 struct PeImage {
   PeKind kind = kNotPe;
   uint16_t machine = 0;    // the file header's Machine
   bool dll = false;        // IMAGE_FILE_DLL set
-  bool complete = true;    // false when the import table leaves the file: names holds what was read before
-  std::vector<std::string> imports;  // the import table's DLL names in table order (delay imports are not)
+  bool complete = true;    // false when the import table leaves the file or is too large: imports holds what was read before
+  bool tooLarge = false;   // reading stopped at one of the limits above
+  // The import table's DLL names in table order, each name read once
+  // however many descriptors point at it (delay imports are not here).
+  std::vector<std::string> imports;
 };
 
 // Reads `size` bytes of a PE file as it lies on disk (not mapped).

@@ -2,6 +2,7 @@
 // contract and trace, and kvdrm-check's verdicts on healthy and broken data
 // sources (run as the real program, as support staff run it).
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -131,44 +132,70 @@ TEST(KitSampleManager, TracesBesideItselfWithoutTheVariable) {
 
 // ------------------------------------------------------------ kvdrm-check
 
-// Runs bin\kvdrm-check.exe with the given command line tail and checks its
-// exit status (kAnyStatus: not checked) and that its output says each of
-// `says` and none of `saysNot`. Returns the output.
-constexpr DWORD kAnyStatus = 0xFFFFFFFFu;
-std::string ExpectCheck(const std::string &args, DWORD status, const std::vector<std::string> &says = {},
-                        const std::vector<std::string> &saysNot = {}) {
+std::wstring Wide(const std::string &utf8) {
+  std::wstring w(utf8.size(), L'\0');
+  w.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &w[0],
+                               static_cast<int>(w.size())));
+  return w;
+}
+
+// One run of bin\kvdrm-check.exe with the given command line tail (UTF-8):
+// its output, read from a pipe (or written to `console`, a console screen
+// buffer, when given), its exit status and how long it took.
+struct CheckRun {
   std::string out;
-  DWORD got = 99;
+  DWORD status = 99;
+  ULONGLONG ms = 0;
+  bool started = false;
+};
+CheckRun RunCheck(const std::string &args, HANDLE console = nullptr) {
+  CheckRun run;
   SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-  HANDLE readEnd, writeEnd;
-  if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return out;
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA si = {};
+  HANDLE readEnd = nullptr, writeEnd = console;
+  if (!console) {
+    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return run;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  }
+  STARTUPINFOW si = {};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdOutput = si.hStdError = writeEnd;
   si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION pi = {};
-  std::string cmd = "\"" + testlib::BinPath("kvdrm-check.exe") + "\" " + args;
-  BOOL started = CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-  CloseHandle(writeEnd);
-  if (started) {
+  std::wstring cmd = Wide("\"" + testlib::BinPath("kvdrm-check.exe") + "\" " + args);
+  const ULONGLONG start = GetTickCount64();
+  // Onto this program's console, or one without a window.
+  run.started = CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, console ? 0 : CREATE_NO_WINDOW, nullptr,
+                               nullptr, &si, &pi);
+  if (!console) CloseHandle(writeEnd);
+  if (run.started) {
     char buf[4096];
     DWORD n;
-    while (ReadFile(readEnd, buf, sizeof buf, &n, nullptr) && n) out.append(buf, n);
+    while (readEnd && ReadFile(readEnd, buf, sizeof buf, &n, nullptr) && n) run.out.append(buf, n);
     WaitForSingleObject(pi.hProcess, INFINITE);
-    GetExitCodeProcess(pi.hProcess, &got);
+    run.ms = GetTickCount64() - start;
+    GetExitCodeProcess(pi.hProcess, &run.status);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
   }
-  CloseHandle(readEnd);
-  EXPECT_TRUE(started) << cmd;
+  if (readEnd) CloseHandle(readEnd);
+  EXPECT_TRUE(run.started) << args;
+  return run;
+}
+
+// Runs kvdrm-check and checks its exit status (kAnyStatus: not checked) and
+// that its output says each of `says` and none of `saysNot`. Returns the
+// output.
+constexpr DWORD kAnyStatus = 0xFFFFFFFFu;
+std::string ExpectCheck(const std::string &args, DWORD status, const std::vector<std::string> &says = {},
+                        const std::vector<std::string> &saysNot = {}) {
+  const CheckRun run = RunCheck(args);
   if (status != kAnyStatus) {
-    EXPECT_EQ(status, got) << out;
+    EXPECT_EQ(status, run.status) << run.out;
   }
-  for (const std::string &text : says) EXPECT_THAT(out, HasSubstr(text));
-  for (const std::string &text : saysNot) EXPECT_THAT(out, Not(HasSubstr(text)));
-  return out;
+  for (const std::string &text : says) EXPECT_THAT(run.out, HasSubstr(text));
+  for (const std::string &text : saysNot) EXPECT_THAT(run.out, Not(HasSubstr(text)));
+  return run.out;
 }
 
 std::string Quoted(const std::string &s) { return "\"" + s + "\""; }
@@ -179,14 +206,16 @@ std::string Padded(std::string s, size_t length) {
 }
 
 // A data source of a registered driver: the driver key under HKLM (this
-// process's view, the 32-bit one) and the data source under HKCU.
-// Its name is padded to `nameLength` characters when that is longer.
+// process's view, the 32-bit one) and the data source under `root` (HKCU
+// unless told). Its name is padded to `nameLength` characters when that is
+// longer.
 struct Source {
   std::string name;
   std::string driver = testlib::UniqueName("driver");
   testlib::ScopedKey driverKey{HKEY_LOCAL_MACHINE, kDriversPath + driver};
-  testlib::ScopedKey key{HKEY_CURRENT_USER, testlib::DataSourcePath(name)};
-  explicit Source(const std::string &ctx, size_t nameLength = 0) : name(Padded(testlib::UniqueName("check"), nameLength)) {
+  testlib::ScopedKey key;
+  explicit Source(const std::string &ctx, size_t nameLength = 0, HKEY root = HKEY_CURRENT_USER)
+      : name(Padded(testlib::UniqueName("check"), nameLength)), key(root, testlib::DataSourcePath(name)) {
     driverKey.SetString("Setup", testlib::BinPath("KVDRM.dll"));
     driverKey.SetString("Driver", testlib::BinPath("KVDRM.dll"));
     key.SetString("Description", "a test data source");
@@ -274,15 +303,23 @@ TEST(KitCheck, NamesWhatASessionWouldFind) {
 // A session as the driver makes it. A manager's own DLL is found beside it
 // whatever the current directory and released with it; when it is missing,
 // or the manager is no 32-bit DLL, the session fails cleanly and
-// kvdrm-check --session says why in words.
+// kvdrm-check --session says why in words, blaming the DLL that needs the
+// missing one. It loads the KVDRM.dll of the driver of the data source it
+// found, in that data source's root, and judges the end as well as the
+// beginning.
 TEST(KitCheck, SessionsFindTheManagersOwnDllsOrSayWhyNot) {
-  const std::string with = testlib::ManagerDir("withhelper"), gone = testlib::ManagerDir("helpergone");
+  const std::string with = testlib::ManagerDir("withhelper"), gone = testlib::ManagerDir("helpergone"),
+                    chain = testlib::ManagerDir("chain");
   struct Row {
     const char *label;
     std::string dir;  // the manager's folder
     int32_t begins;   // DrmBeginSession's status in this process
     DWORD status;     // kvdrm-check --session's exit status
-    std::vector<std::string> says;
+    std::vector<std::string> says, saysNot = {};
+    int32_t ends = KVDRM_OK;  // DrmEndSession's status in this process
+    // A system data source, whose driver's Setup names a copy of KVDRM.dll
+    // in a folder of its own.
+    bool system = false;
   };
   const Row rows[] = {
       {"a DLL of its own beside it", with, KVDRM_OK, 0,
@@ -294,27 +331,141 @@ TEST(KitCheck, SessionsFindTheManagersOwnDllsOrSayWhyNot) {
         "OdbcDrm.dll needs mgrhelper.dll, which is not in " + gone +
             ", the system folders, the current directory or PATH",
         "Result: the session did not begin."}},
+      {"a DLL that its DLL needs missing", chain, KVDRM_E_NO_MANAGER, 1,
+       {"Why: Windows error 126",
+        "chainhelper.dll needs mgrleaf.dll, which is not in " + chain +
+            ", the system folders, the current directory or PATH",
+        "Result: the session did not begin."},
+       {"OdbcDrm.dll needs mgrleaf.dll"}},
       {"a 64-bit DLL", testlib::BinPath("mgr\\x64\\"), KVDRM_E_NO_MANAGER, 1,
        {"Why: Windows error 193", "is not a 32-bit Windows DLL: it is a 64-bit build", "Result: the session did not begin."}},
+      {"an end-session that fails", testlib::ManagerDir("endfails"), KVDRM_OK, 1,
+       {"returned 0 (", "The manager acknowledged the session", "DrmEndSession returned -7 (",
+        "Result: the session did not end cleanly."},
+       {"Result: the session began and ended."}, -7},
+      {"a system data source", testlib::ManagerDir("ok"), KVDRM_OK, 0,
+       {"The manager loaded: ", "ok\\OdbcDrm.dll", "Result: the session began and ended."}, {}, KVDRM_OK, true},
   };
   char cwd[MAX_PATH] = "";
   GetCurrentDirectoryA(sizeof cwd, cwd);
   for (const Row &r : rows) {
     SCOPED_TRACE(r.label);
-    Source s(r.dir + "MAIN.CTX");
+    Source s(r.dir + "MAIN.CTX", 0, r.system ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER);
+    std::string dll = testlib::BinPath("KVDRM.dll"), copyDir;
+    if (r.system) {
+      copyDir = testlib::BinPath(testlib::UniqueName("setup"));
+      ASSERT_TRUE(CreateDirectoryA(copyDir.c_str(), nullptr));
+      dll = copyDir + "\\KVDRM.dll";
+      ASSERT_TRUE(CopyFileA(testlib::BinPath("KVDRM.dll").c_str(), dll.c_str(), FALSE));
+      s.driverKey.SetString("Setup", dll);
+    }
     // Neither the manager's folder nor on PATH.
     ASSERT_TRUE(SetCurrentDirectoryA(testlib::BinPath("").c_str()));
     KvdrmSession h = 0;
     EXPECT_EQ(r.begins, DrmBeginSession(&h, 0, 0, s.name.c_str()));
-    EXPECT_EQ(r.begins == KVDRM_OK, GetModuleHandleA("mgrhelper.dll") != nullptr);
-    EXPECT_EQ(KVDRM_OK, DrmEndSession(h));
+    EXPECT_EQ(r.dir == with, GetModuleHandleA("mgrhelper.dll") != nullptr);
+    EXPECT_EQ(r.ends, DrmEndSession(h));
     EXPECT_EQ(nullptr, GetModuleHandleA("mgrhelper.dll"));
     EXPECT_EQ(nullptr, GetModuleHandleA("OdbcDrm.dll"));
     SetCurrentDirectoryA(cwd);
     std::vector<std::string> says = r.says;
-    says.push_back("KVDRM.dll: " + Quoted(testlib::BinPath("KVDRM.dll")));
-    ExpectCheck("--session " + Quoted(s.name), r.status, says);
+    says.push_back("KVDRM.dll: " + Quoted(dll) + " (the Setup file of the driver " + Quoted(s.driver) + ")");
+    ExpectCheck("--session " + Quoted(s.name), r.status, says, r.saysNot);
+    if (r.system) {
+      EXPECT_TRUE(DeleteFileA(dll.c_str()));
+      EXPECT_TRUE(RemoveDirectoryA(copyDir.c_str()));
+    }
   }
+}
+
+// Managers that crash, never return, or are no manager at all but a file
+// whose import table is built to exhaust a reader: kvdrm-check reports each
+// within its time limit, exit status 1, with a Result line that says what
+// happened, and leaves no process behind.
+TEST(KitCheck, SurvivesManagersThatMisbehave) {
+  struct Row {
+    const char *label;
+    const char *manager;   // bin\mgr\<manager>
+    std::string options;   // after the data source's name; "" for the check without a session
+    DWORD seconds;         // the time limit
+    std::vector<std::string> says;
+  };
+  const std::string crashbegin = testlib::ManagerDir("crashbegin"), crashend = testlib::ManagerDir("crashend");
+  const std::string large = "OdbcDrm.dll: import table too large to read (over 4096 DLLs or 64 KB of DLL names)";
+  const Row rows[] = {
+      {"crash in begin-session", "crashbegin", "--session", 20,
+       {"DrmBeginSession crashed: exception 0xC0000005 (access violation) at 0x",
+        "in " + Quoted(crashbegin + "OdbcDrm.dll"),
+        "Result: no session: DrmBeginSession crashed with exception 0xC0000005 (access violation) in OdbcDrm.dll."}},
+      {"hang in begin-session", "hangbegin", "--session --timeout 3", 3,
+       {"DrmBeginSession did not return within 3 s: kvdrm-check ended the session process.",
+        "Result: no session: DrmBeginSession did not return within 3 s."}},
+      {"crash in end-session", "crashend", "--timeout 20 --session", 20,
+       {"returned 0 (", "The manager acknowledged the session",
+        "DrmEndSession crashed: exception 0xC0000005 (access violation) at 0x", "in " + Quoted(crashend + "OdbcDrm.dll"),
+        "Result: the session did not end cleanly: DrmEndSession crashed with exception 0xC0000005 (access violation) "
+        "in OdbcDrm.dll."}},
+      {"15,000 import descriptors, in a session", "imports15000", "--session", 20,
+       {"Why: Windows error 126", large, "Result: the session did not begin."}},
+      {"15,000 import descriptors, checked", "imports15000", "", 20,
+       {"It does not load: Windows error 126", large, "Result: no session can begin"}},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.label);
+    Source s(testlib::ManagerDir(r.manager) + "MAIN.CTX");
+    std::string args = Quoted(s.name);
+    if (!r.options.empty()) {
+      // --session first or last: either order is taken.
+      const size_t cut = r.options.find("--session");
+      args = r.options.substr(0, cut) + "--session " + args + r.options.substr(cut + 9);
+    }
+    const CheckRun run = RunCheck(args);
+    EXPECT_EQ(1u, run.status) << run.out;
+    for (const std::string &text : r.says) EXPECT_THAT(run.out, HasSubstr(text));
+    EXPECT_THAT(run.out, Not(HasSubstr("Unhandled")));
+    // Results come once, last.
+    const size_t result = run.out.find("\nResult: ");
+    EXPECT_NE(std::string::npos, result) << run.out;
+    EXPECT_EQ(result, run.out.rfind("\nResult: ")) << run.out;
+    EXPECT_LT(run.ms, r.seconds * 1000ull + (r.seconds < 20 ? 10000 : 0)) << run.out;
+    if (r.seconds < 20) {
+      EXPECT_GE(run.ms, r.seconds * 1000ull);
+    }
+  }
+
+  // kvdrm-check ended from outside while a begin-session hangs: its
+  // session process goes with it.
+  Source s(testlib::ManagerDir("hangbegin") + "MAIN.CTX");
+  std::wstring cmd = Wide("\"" + testlib::BinPath("kvdrm-check.exe") + "\" --session " + Quoted(s.name) +
+                          " --timeout 120");
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION tool = {};
+  ASSERT_TRUE(CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
+                             &tool));
+  // The session process is the one that made the hang's event.
+  HANDLE session = nullptr;
+  for (int tries = 0; !session && tries < 300; ++tries) {
+    Sleep(100);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 p = {};
+    p.dwSize = sizeof p;
+    for (BOOL more = Process32First(snapshot, &p); more && !session; more = Process32Next(snapshot, &p)) {
+      if (p.th32ParentProcessID != tool.dwProcessId) continue;
+      HANDLE hanging = OpenEventA(SYNCHRONIZE, FALSE, ("KvdrmTestHang-" + std::to_string(p.th32ProcessID)).c_str());
+      if (!hanging) continue;
+      CloseHandle(hanging);
+      session = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, p.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+  }
+  ASSERT_NE(nullptr, session) << "no session process hanging in begin-session";
+  TerminateProcess(tool.hProcess, 1);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(session, 10000)) << "the session process outlived kvdrm-check";
+  TerminateProcess(session, 1);
+  CloseHandle(session);
+  CloseHandle(tool.hThread);
+  CloseHandle(tool.hProcess);
 }
 
 // Which root it reads, as DrmBeginSession does (HKCU's key wins even
@@ -382,8 +533,91 @@ TEST(KitCheck, ReportsTheFileDataSource) {
   RemoveDirectoryA(dir.c_str());
 }
 
+// A registry key of any name, made and removed with the wide calls.
+struct WideKey {
+  HKEY root;
+  std::wstring path;
+  HKEY key = nullptr;
+  WideKey(HKEY r, const std::string &utf8Path) : root(r), path(Wide(utf8Path)) {
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  }
+  ~WideKey() {
+    RegCloseKey(key);
+    RegDeleteTreeW(root, path.c_str());
+  }
+};
+
+void SetWide(HKEY key, const wchar_t *name, const std::string &utf8) {
+  const std::wstring text = Wide(utf8);
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
+                                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
+}
+
+// Names, values and paths in scripts that no ANSI code page holds all of
+// (Cyrillic, Greek, Hebrew, Han): shown exactly, as UTF-8 into a pipe and
+// through the console's wide output onto a console. A session names its
+// data source in the ANSI code page, so a name it cannot hold is one no
+// session can use, and kvdrm-check says so.
+TEST(KitCheck, ShowsNamesValuesAndPathsInAnyScript) {
+  const std::string ok = testlib::ManagerDir("ok");
+  const std::string description = "Отчёт за год α € 日本", dbq = "C:\\Users\\Иван\\Данные";
+  Source s(ok + "MAIN.CTX");
+  SetWide(s.key.get(), L"Description", description);
+  SetWide(s.key.get(), L"DBQ", dbq);
+  ExpectCheck(Quoted(s.name), 0, {"Description  " + Quoted(description), "DBQ          " + Quoted(dbq)});
+
+  const std::string name = testlib::UniqueName("Фильм-ספר");
+  WideKey other(HKEY_CURRENT_USER, testlib::DataSourcePath(name));
+  SetWide(other.key, L"CTX", ok + "MAIN.CTX");
+  SetWide(other.key, L"Driver", s.driver);
+  ExpectCheck("--list --driver " + Quoted(s.driver), 0, {"HKCU, 32-bit view: " + Quoted(name), Quoted(s.name)});
+  ExpectCheck(Quoted(name), 1,
+              {"kvdrm-check: data source " + Quoted(name), "HKCU, 32-bit view: present", "cannot hold this name",
+               "Result: no session can begin: the data source's name is not in the ANSI code page"});
+  ExpectCheck("--session " + Quoted(name), 1, {"cannot hold this name", "Result: the session did not begin."});
+
+  // A console without a window, held by a program waiting on it.
+  STARTUPINFOW hs = {};
+  hs.cb = sizeof hs;
+  PROCESS_INFORMATION holder = {};
+  wchar_t hold[] = L"cmd.exe /k";
+  ASSERT_TRUE(CreateProcessW(nullptr, hold, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &hs, &holder));
+  FreeConsole();
+  bool attached = false;
+  for (int tries = 0; tries < 200 && !(attached = AttachConsole(holder.dwProcessId)); ++tries) Sleep(50);
+  SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+  HANDLE screen = attached ? CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                       &sa, CONSOLE_TEXTMODE_BUFFER, nullptr)
+                           : INVALID_HANDLE_VALUE;
+  CONSOLE_SCREEN_BUFFER_INFO info = {};
+  std::wstring shown;
+  DWORD got = 0;
+  if (screen != INVALID_HANDLE_VALUE && GetConsoleScreenBufferInfo(screen, &info)) {
+    EXPECT_EQ(0u, RunCheck(Quoted(s.name), screen).status);
+    // Row after row; a long line goes on in the next row.
+    shown.assign(static_cast<size_t>(info.dwSize.X) * info.dwSize.Y, L' ');
+    ReadConsoleOutputCharacterW(screen, &shown[0], static_cast<DWORD>(shown.size()), COORD{0, 0}, &got);
+  }
+  if (screen != INVALID_HANDLE_VALUE) CloseHandle(screen);
+  FreeConsole();
+  TerminateProcess(holder.hProcess, 0);
+  CloseHandle(holder.hThread);
+  CloseHandle(holder.hProcess);
+  ASSERT_TRUE(attached) << "no console";
+  ASSERT_EQ(shown.size(), got);
+  ASSERT_GT(got, 0u);
+  const std::string onConsole = "Отчёт за год α €";
+  EXPECT_NE(std::wstring::npos, shown.find(Wide("Description  \"" + onConsole))) << "no wide Description";
+  EXPECT_NE(std::wstring::npos, shown.find(Wide("DBQ          " + Quoted(dbq)))) << "no wide DBQ";
+  EXPECT_NE(std::wstring::npos, shown.find(L"Result: a session could begin"));
+}
+
 TEST(KitCheck, RefusesAWrongCommandLine) {
-  for (const char *args : {"", "--frobnicate", "--list --driver", "--session", "--session a b"}) ExpectCheck(args, 2);
+  for (const char *args :
+       {"", "--frobnicate", "--list --driver", "--session", "--session a b", "--timeout 5 a", "--timeout 5",
+        "--session a --timeout", "--session a --timeout 0", "--session a --timeout 86401", "--session a --timeout 2x",
+        "--session a --timeout 5 --timeout 6", "--session a --session b"})
+    ExpectCheck(args, 2);
 }
 
 }  // namespace

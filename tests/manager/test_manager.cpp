@@ -1,8 +1,10 @@
 // A test OdbcDrm.dll: 48 stdcall entries exported by ordinal only, each of
 // the arity the proxy passes, logging every call. Built in variants (see
-// CMakeLists.txt) that lack an ordinal or misbehave at begin-session.
+// CMakeLists.txt) that lack an ordinal or misbehave at begin- or
+// end-session.
 #include "tests/manager/test_manager.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "proxy/arity.h"
@@ -16,6 +18,13 @@ namespace {
 
 testmgr::State g_state;
 
+#if defined(TESTMGR_BEGIN_CRASH) || defined(TESTMGR_END_CRASH)
+// A write where nothing is ever mapped (the lowest 64 KB), through a
+// variable so that the compiler emits the write itself.
+volatile uintptr_t g_nowhere = 0x10;
+void Crash() { *reinterpret_cast<volatile uint32_t *>(g_nowhere) = 1; }
+#endif
+
 int32_t Record(int32_t ordinal, int32_t count, const DrmArg *args) {
   LONG i = InterlockedIncrement(&g_state.calls) - 1;
   testmgr::Call &c = g_state.log[i % testmgr::kLogSize];
@@ -25,6 +34,17 @@ int32_t Record(int32_t ordinal, int32_t count, const DrmArg *args) {
   memcpy(c.args, args, count * sizeof(DrmArg));
 
   if (ordinal == 1) {
+#ifdef TESTMGR_BEGIN_CRASH
+    Crash();
+#endif
+#ifdef TESTMGR_BEGIN_HANG
+    // Never returns. The event, named after this process, tells a test
+    // that the call is under way.
+    char name[64];
+    snprintf(name, sizeof name, "KvdrmTestHang-%lu", static_cast<unsigned long>(GetCurrentProcessId()));
+    CreateEventA(nullptr, TRUE, TRUE, name);
+    Sleep(INFINITE);
+#endif
     // Begin session: args[0] is the driver's handle variable, which already
     // holds the proxy's record.
     InterlockedIncrement(&g_state.begins);
@@ -46,6 +66,12 @@ int32_t Record(int32_t ordinal, int32_t count, const DrmArg *args) {
 #endif
   } else if (ordinal == 12) {
     InterlockedIncrement(&g_state.ends);
+#ifdef TESTMGR_END_CRASH
+    Crash();
+#endif
+#ifdef TESTMGR_END_STATUS
+    return TESTMGR_END_STATUS;
+#endif
   }
   if (g_state.mode == testmgr::kEchoSession) return static_cast<int32_t>(args[0]);
   return g_state.results[ordinal];

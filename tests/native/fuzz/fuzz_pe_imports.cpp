@@ -1,6 +1,7 @@
 // kvdrm-check's PE reading on any bytes, held in a heap block of exactly
-// their size: no read outside it, and every DLL name it returns is a
-// NUL-terminated run of those bytes.
+// their size: no read outside it, every DLL name it returns is a
+// NUL-terminated run of those bytes, and what it keeps stays within its
+// limits.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -15,14 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   memcpy(bytes.get(), data, size);
   const kvcheck::PeImage pe = kvcheck::ReadPeImage(bytes.get(), size);
   if (pe.kind == kvcheck::kNotPe && !pe.imports.empty()) abort();
-  // The first names are enough to catch a wrong offset; all of them would
-  // make a long table quadratic.
+  if (pe.tooLarge && pe.complete) abort();
+  size_t kept = 0;
+  for (const std::string &name : pe.imports) kept += name.size();
+  if (kept > kvcheck::kMaxImportNameBytes || pe.imports.size() > kvcheck::kMaxImportDescriptors) abort();
+  // The first names are enough to catch a wrong offset.
   for (size_t i = 0; i < pe.imports.size() && i < 8; ++i) {
     const std::string &name = pe.imports[i];
-    bool found = false;
-    for (size_t at = 0; !found && at + name.size() < size; ++at)
-      found = memcmp(data + at, name.data(), name.size()) == 0 && data[at + name.size()] == 0;
-    if (!found) abort();
+    if (!memmem(data, size, name.c_str(), name.size() + 1)) abort();
   }
   return 0;
 }
