@@ -195,15 +195,6 @@ Picture Take(const std::vector<std::string> &folders) {
   return q;
 }
 
-// An ANSI text of the program's code page in UTF-8.
-std::string AcpToUtf8(const std::string &ansi) {
-  int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-  std::u16string wide(n > 0 ? n : 0, u'\0');
-  if (n > 0)
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), reinterpret_cast<WCHAR *>(&wide[0]), n);
-  return testlib::Utf8(wide);
-}
-
 std::vector<std::string> Differences(const Picture &before, const Picture &after,
                                      const std::vector<std::string> &names) {
   // Pictures name keys in UTF-8; a test may name its own in UTF-8 or in
@@ -211,7 +202,7 @@ std::vector<std::string> Differences(const Picture &before, const Picture &after
   std::vector<std::string> ownNames;
   for (const std::string &n : names) {
     ownNames.push_back(n);
-    ownNames.push_back(AcpToUtf8(n));
+    ownNames.push_back(testlib::Utf8(testlib::FromAcp(n)));
   }
   std::vector<std::string> out;
   for (auto &b : before) {

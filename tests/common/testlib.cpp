@@ -151,14 +151,20 @@ testmgr::State *ManagerState(DrmArg handle) {
 
 bool IsLoaded(const std::string &path) { return GetModuleHandleA(path.c_str()) != nullptr; }
 
-std::u16string U16(const std::string &utf8) {
-  if (utf8.empty()) return std::u16string();
-  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+namespace {
+std::u16string Widen(UINT codePage, const std::string &text) {
+  if (text.empty()) return std::u16string();
+  int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::u16string out(n > 0 ? n : 0, u'\0');
   if (n > 0)
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), reinterpret_cast<WCHAR *>(&out[0]), n);
+    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), reinterpret_cast<WCHAR *>(&out[0]),
+                        n);
   return out;
 }
+}  // namespace
+
+std::u16string U16(const std::string &utf8) { return Widen(CP_UTF8, utf8); }
+std::u16string FromAcp(const std::string &ansi) { return Widen(CP_ACP, ansi); }
 
 std::string Utf8(const std::u16string &utf16) {
   if (utf16.empty()) return std::string();

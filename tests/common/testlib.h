@@ -94,6 +94,8 @@ inline ConfigDsnWFn KvdrmConfigDSNW() {
 // string of several texts keeps its NULs.
 std::u16string U16(const std::string &utf8);
 std::string Utf8(const std::u16string &utf16);
+// A text of the program's ANSI code page in UTF-16.
+std::u16string FromAcp(const std::string &ansi);
 
 // The same registry helpers under names in any script, through the wide
 // calls: a value's type and bytes exactly, a key's presence, and a data

@@ -44,21 +44,13 @@ const Row kRows[] = {
 };
 
 // A text in the program's code page, as a caller narrowing it would have
-// it (best fit and default characters allowed), and back.
+// it (best fit and default characters allowed).
 std::string Narrow(const std::u16string &text) {
   int n = WideCharToMultiByte(CP_ACP, 0, Wz(text), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string out(n > 0 ? n : 0, '\0');
   if (n > 0) WideCharToMultiByte(CP_ACP, 0, Wz(text), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
   return out;
 }
-std::u16string Widen(const std::string &ansi) {
-  int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-  std::u16string out(n > 0 ? n : 0, u'\0');
-  if (n > 0)
-    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), reinterpret_cast<WCHAR *>(&out[0]), n);
-  return out;
-}
-
 std::u16string WideList(const std::vector<std::u16string> &pairs) {
   std::u16string list;
   for (const std::u16string &p : pairs) list += p + u'\0';
@@ -105,7 +97,7 @@ TEST_F(Wide, EveryScriptStoredExactlyOrItsNameRefused) {
       const std::u16string name = U16(testlib::UniqueName("w") + r.name), description = U16(r.description),
                            directory = U16(std::string("C:\\Users\\") + r.directory),
                            ctx = directory + u"\\K.CTX", newDirectory = directory + u"\\2";
-      const std::u16string narrowed = Widen(Narrow(name));
+      const std::u16string narrowed = testlib::FromAcp(Narrow(name));
       ASSERT_EQ(Held(r), narrowed == name) << "the row's own answer for this code page";
       testlib::DeleteDataSourceEverywhereW(name);
       testlib::DeleteDataSourceEverywhereW(narrowed);
