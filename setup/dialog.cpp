@@ -25,8 +25,11 @@ const WCHAR kSetupTitle[] = L"Kolvar ODBC Setup";
 HFONT g_dialogFont = nullptr;
 // The dialog while its loop runs: that loop dispatches every message of the
 // caller's thread, so another request can arrive in the middle of this one,
-// and requests on other threads wait for this one: both look here.
+// and requests on other threads wait for this one: both look here. Its
+// thread, from the font's creation to its deletion: a dialog whose thread
+// has ended is no longer open.
 HWND volatile g_openDialog = nullptr;
+DWORD volatile g_dialogThread = 0;
 
 // What the dialog works on; the creation parameter, kept in DWLP_USER.
 struct DialogState {
@@ -238,6 +241,8 @@ void BrowseForFile(HWND dialog, int attribute) {
   record.Flags = OFN_HIDEREADONLY;
   if (controlFile) record.lpstrDefExt = L"ctx";
 
+  // The Open dialog leaves the shell's threads and objects behind it.
+  PinLibrary(kComdlg32);
   if (!g_sys.GetOpenFileNameW(&record)) return;
   if (!controlFile) TrimToDirectory(file);
   g_sys.SetDlgItemTextW(dialog, FieldId(attribute), W(file));
@@ -310,12 +315,34 @@ bool FilterKey(HWND dialog, const MSG &msg) {
   return true;
 }
 
+// The dialog is no longer shown: its font goes.
+void ForgetDialog() {
+  g_openDialog = nullptr;
+  g_sys.DeleteObject(g_dialogFont);
+  g_dialogFont = nullptr;
+  g_dialogThread = 0;
+}
+
 }  // namespace
 
-HWND OpenSetupDialog() { return g_openDialog; }
+// Asked by a waiting request, while the request whose thread shows the
+// dialog holds the turn: that thread's id names no other thread meanwhile.
+// When it has ended (its windows went with it), the dialog's font is
+// deleted here, through the bindings of the request it belonged to, which
+// the request that takes over the turn frees.
+HWND OpenSetupDialog() {
+  const DWORD thread = g_dialogThread;
+  if (!thread) return g_openDialog;
+  HANDLE handle = OpenThread(SYNCHRONIZE, FALSE, thread);
+  const bool ended = !handle || WaitForSingleObject(handle, 0) == WAIT_OBJECT_0;
+  if (handle) CloseHandle(handle);
+  if (ended) ForgetDialog();
+  return g_openDialog;
+}
 
 DialogResult ShowSetupDialog(AttributeSet &set) {
   if (!BindLibrary(kUser32) || !BindLibrary(kGdi32)) return kDialogLibraryMissing;
+  g_dialogThread = GetCurrentThreadId();
   g_dialogFont = g_sys.CreateFontW(-11, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FF_SWISS | DEFAULT_PITCH, L"MS Sans Serif");
 
@@ -348,9 +375,7 @@ DialogResult ShowSetupDialog(AttributeSet &set) {
       if (got == 0) g_sys.PostQuitMessage(static_cast<int>(msg.wParam));
     }
   }
-  g_openDialog = nullptr;
-  g_sys.DeleteObject(g_dialogFont);
-  g_dialogFont = nullptr;
+  ForgetDialog();
   if (!dialog) return kDialogNotCreated;
   if (state.libraryMissing) return kDialogLibraryMissing;
   return state.outOfMemory ? kDialogOutOfMemory : kDialogClosed;

@@ -16,7 +16,9 @@ enum DialogResult { kDialogNotCreated, kDialogClosed, kDialogOutOfMemory, kDialo
 
 DialogResult ShowSetupDialog(AttributeSet &set);
 
-// The setup dialog whose loop is running on this thread, or null.
+// The setup dialog whose loop is running, or null; null too once the thread
+// that showed it has ended, whose dialog's font is then deleted. Asked only
+// while another request holds the turn.
 HWND OpenSetupDialog();
 
 }  // namespace kvdrm

@@ -15,35 +15,58 @@ namespace kvdrm {
 namespace {
 
 // One request at a time in the process: the running request's thread, or
-// 0. Statically initialised, so loading the library costs nothing.
+// 0, and a handle to that thread (SYNCHRONIZE), to tell when it has ended
+// without giving the turn back: a host may terminate a hung worker in the
+// middle of a request. Null when it could not be opened: the turn is then
+// waited for as before. Statically initialised, so loading the library
+// costs nothing.
 SRWLOCK g_requestLock = SRWLOCK_INIT;
 CONDITION_VARIABLE g_requestDone = CONDITION_VARIABLE_INIT;
 DWORD g_requestThread = 0;
+HANDLE g_requestHandle = nullptr;
+
+bool HasEnded(HANDLE thread) { return thread && WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }
 
 // Waits until no other request runs, and takes the turn. False, with the
 // open dialog if any, when the request must be refused instead: it arrived
 // through the running request's own dialog loop (the same thread), or a
-// setup dialog is open, whose user may take as long as they like.
+// setup dialog is open, whose user may take as long as they like. The turn
+// of a request whose thread has ended is taken over: what that request
+// changed stays as it was left (its record of the old values went with its
+// thread), its dialog is no longer open, and the libraries it had bound are
+// freed when this request ends.
 bool BeginRequest(HWND *open) {
   const DWORD self = GetCurrentThreadId();
   AcquireSRWLockExclusive(&g_requestLock);
   bool turn = true;
   while (g_requestThread) {
     *open = OpenSetupDialog();
-    if (g_requestThread == self || *open) {
+    if (*open) {
       turn = false;
       break;
     }
-    // A dialog opened meanwhile does not wake us: look again now and then.
+    if (HasEnded(g_requestHandle)) break;
+    if (g_requestThread == self) {
+      turn = false;
+      break;
+    }
+    // A dialog opened meanwhile, or a thread that ended, does not wake us:
+    // look again now and then.
     SleepConditionVariableSRW(&g_requestDone, &g_requestLock, 50, 0);
   }
-  if (turn) g_requestThread = self;
+  if (turn) {
+    if (g_requestHandle) CloseHandle(g_requestHandle);
+    g_requestThread = self;
+    g_requestHandle = OpenThread(SYNCHRONIZE, FALSE, self);
+  }
   ReleaseSRWLockExclusive(&g_requestLock);
   return turn;
 }
 
 void EndRequest() {
   AcquireSRWLockExclusive(&g_requestLock);
+  if (g_requestHandle) CloseHandle(g_requestHandle);
+  g_requestHandle = nullptr;
   g_requestThread = 0;
   ReleaseSRWLockExclusive(&g_requestLock);
   WakeAllConditionVariable(&g_requestDone);

@@ -16,4 +16,5 @@
 
 // Requests run one at a time in the process, from any thread: a request
 // waits for the running one to end. One that arrives while a setup dialog
-// is open (through its message loop, or on another thread) is refused.
+// is open (through its message loop, or on another thread) is refused. The
+// turn of a request whose thread has ended passes to the next one.

@@ -55,18 +55,28 @@ bool BindLibrary(SystemDll dll) {
   return complete;
 }
 
+void PinLibrary(SystemDll dll) {
+  HMODULE pinned;
+  if (g_loaded[dll])
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(g_loaded[dll]), &pinned);
+}
+
 // Never reached from DllMain: a request ends inside ConfigDSN, and freeing a
-// library under the loader's lock is what DllMain must not do.
+// library under the loader's lock is what DllMain must not do. A library is
+// no longer recorded before it is freed, so that a request whose thread is
+// ended in here leaves none recorded that may be gone.
 SystemCallScope::~SystemCallScope() {
   for (int dll = 0; dll < kSystemDllCount; ++dll) {
-    if (!g_loaded[dll]) continue;
+    HMODULE module = g_loaded[dll];
+    if (!module) continue;
     for (size_t i = 0; i < kRowCount; ++i) {
       if (kRows[i].dll != dll || !g_filled[i]) continue;
       SetMember(kRows[i], nullptr);
       g_filled[i] = false;
     }
-    FreeLibrary(g_loaded[dll]);
     g_loaded[dll] = nullptr;
+    FreeLibrary(module);
   }
 }
 

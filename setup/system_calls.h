@@ -4,7 +4,8 @@
 // never loads them, a request without a window loads the installer only,
 // and the dialog's libraries come with the dialog (COMDLG32, which brings
 // the shell's libraries, with a Browse button). Once KVDRM.dll is unloaded
-// the host's reference counts are as they were. Calls go through g_sys,
+// the host's reference counts are as they were, but for COMDLG32 once a
+// Browse has used its Open dialog: it stays. Calls go through g_sys,
 // whose members have the functions' own types.
 #pragma once
 #include <windows.h>
@@ -51,10 +52,17 @@ extern const char *g_systemDlls[kSystemDllCount];
 // when the library or one of its entries is missing.
 bool BindLibrary(SystemDll dll);
 
+// Keeps `dll`, bound by this request, loaded for the rest of the process;
+// the request still frees its own reference. For COMDLG32 once its Open
+// dialog is used: that dialog leaves the shell's threads and objects behind
+// it, which must not lose their code.
+void PinLibrary(SystemDll dll);
+
 // One request's hold on the libraries: every library bound during the
 // request is freed, and its members nulled, when it ends. Requests run one
 // at a time and a nested one is refused before it binds anything, so all
-// that is loaded then is this request's.
+// that is loaded then is this request's, or that of a request whose thread
+// ended in the middle, whose turn this one took over.
 class SystemCallScope {
  public:
   SystemCallScope() = default;

@@ -8,6 +8,7 @@
 
 #include <odbcinst.h>
 #include <sddl.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <string>
@@ -494,12 +495,15 @@ std::string Present() {
 }
 
 // A copy of KVDRM.dll's LoadLibraryA and FreeLibrary pointed at these:
-// what it holds of the four libraries (loads less frees), and a library
-// that will not load. RegSetValueExW pointed at SetValueNoting shows what
-// a silent request holds while it writes.
+// what it holds of the four libraries (loads less frees), a library that
+// will not load, and an installer that lacks one entry (the double without
+// SQLGetConfigMode, loaded in place of odbccp32.dll). RegSetValueExW
+// pointed at SetValueNoting shows what a silent request holds while it
+// writes.
 const char *const kLibraries[] = {"odbccp32.dll", "user32.dll", "gdi32.dll", "comdlg32.dll"};
 volatile LONG g_held[4], g_during[4];
 const char *g_missing = nullptr;
+HMODULE g_lacking = nullptr;  // while set, stands in for odbccp32.dll
 decltype(&RegSetValueExW) g_setValue = nullptr;
 
 HMODULE WINAPI LoadNoting(LPCSTR name) {
@@ -507,12 +511,16 @@ HMODULE WINAPI LoadNoting(LPCSTR name) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
+  char path[MAX_PATH];
+  if (g_lacking && lstrcmpiA(name, kLibraries[0]) == 0 && GetModuleFileNameA(g_lacking, path, MAX_PATH)) name = path;
   HMODULE m = LoadLibraryA(name);
+  if (m && m == g_lacking) InterlockedIncrement(&g_held[0]);
   for (int i = 0; i < 4; ++i)
     if (m && lstrcmpiA(name, kLibraries[i]) == 0) InterlockedIncrement(&g_held[i]);
   return m;
 }
 BOOL WINAPI FreeNoting(HMODULE module) {
+  if (module && module == g_lacking) InterlockedDecrement(&g_held[0]);
   for (int i = 0; i < 4; ++i)
     if (module == GetModuleHandleA(kLibraries[i])) InterlockedDecrement(&g_held[i]);
   return FreeLibrary(module);
@@ -529,31 +537,48 @@ LONG WINAPI SetValueNoting(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, c
 // returned: a silent add the installer's library only, a dialog USER32 and
 // GDI32 too, COMDLG32 only once Browse is pressed. Unloading KVDRM.dll (a
 // copy, which nothing else holds) leaves none of them, nor SHELL32, in the
-// process unless it was there before. A library that cannot be loaded
-// fails only the request that needs it: FALSE with
-// ODBC_ERROR_LOAD_LIB_FAILED, nothing stored.
+// process unless it was there before; but COMDLG32 stays for good once a
+// Browse has opened the Open dialog (the first such row: nothing had it
+// before). A library that cannot be loaded, or the installer lacking one
+// entry, fails only the request that needs it: FALSE with
+// ODBC_ERROR_LOAD_LIB_FAILED, nothing stored, nothing called through the
+// missing entry.
 TEST_F(DialogFaults, ARequestHoldsTheLibrariesItUsesUntilItEnds) {
   char path[MAX_PATH], temp[MAX_PATH];
   std::string exe(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
   GetTempPathA(MAX_PATH, temp);
   const std::string copy = temp + UniqueName("lifetime") + ".dll";
   ASSERT_TRUE(CopyFileA((exe.substr(0, exe.find_last_of('\\') + 1) + "KVDRM.dll").c_str(), copy.c_str(), FALSE));
+  const std::string lackingPath = exe.substr(0, exe.find_last_of('\\') + 1) + "odbccp32-lacking.dll";
   enum Act { kSilent, kCancel, kBrowse };
   const struct {
     Act act;
-    const char *missing;
-    const char *held;  // initials of the libraries held during the request; null: no dialog appears
+    const char *missing;  // "lacking": odbccp32.dll is the double without SQLGetConfigMode
+    const char *held;     // initials of the libraries held during the request; null: none seen
     BOOL result;
+    const char *stays = "";  // initials of the libraries left once KVDRM.dll is unloaded
   } rows[] = {{kSilent, nullptr, "O", kTrue},       {kCancel, nullptr, "OUG", kTrue},
-              {kBrowse, nullptr, "OUGC", kTrue},    {kCancel, "comdlg32.dll", "OUG", kTrue},
+              {kBrowse, nullptr, "OUGC", kTrue, "C"}, {kCancel, "comdlg32.dll", "OUG", kTrue},
               {kBrowse, "comdlg32.dll", "OUG", FALSE}, {kCancel, "user32.dll", nullptr, FALSE},
-              {kCancel, "gdi32.dll", nullptr, FALSE}};
+              {kCancel, "gdi32.dll", nullptr, FALSE}, {kSilent, "lacking", nullptr, FALSE}};
   for (const auto &row : rows) {
     SCOPED_TRACE(std::string(row.act == kSilent ? "silent add" : row.act == kCancel ? "Cancel" : "Browse") +
                  ", missing " + (row.missing ? row.missing : "nothing"));
     DataSource ds(UniqueName("lib"), false);
     odbcdouble::Reset(state);
-    g_missing = row.missing;
+    const bool lacking = row.missing && strcmp(row.missing, "lacking") == 0;
+    odbcdouble::State *posted = state;  // where the request's error goes
+    if (lacking) {
+      g_lacking = LoadLibraryA(lackingPath.c_str());
+      ASSERT_NE(nullptr, g_lacking) << lackingPath;
+      ASSERT_EQ(nullptr, GetProcAddress(g_lacking, "SQLGetConfigMode")) << "the stand-in lacks nothing";
+      auto stateOf = reinterpret_cast<odbcdouble::StateFn>(
+          reinterpret_cast<void *>(GetProcAddress(g_lacking, "OdbcDoubleState")));
+      ASSERT_NE(nullptr, stateOf);
+      posted = stateOf();
+      odbcdouble::Reset(posted);
+    }
+    g_missing = lacking ? nullptr : row.missing;
     for (int i = 0; i < 4; ++i) g_held[i] = 0, g_during[i] = -1;
     const std::string before = Present();
     HMODULE dll = LoadLibraryA(copy.c_str());
@@ -591,14 +616,26 @@ TEST_F(DialogFaults, ARequestHoldsTheLibrariesItUsesUntilItEnds) {
     }
     g_missing = nullptr;
     FreeLibrary(dll);
-    EXPECT_EQ(before, Present()) << "once KVDRM.dll is unloaded";
+    const std::string after = Present();
+    if (!*row.stays) {
+      EXPECT_EQ(before, after) << "once KVDRM.dll is unloaded";
+    }
+    for (int i = 0; i < 4; ++i) {
+      if (!strchr(row.stays, "OUGC"[i])) continue;
+      EXPECT_EQ(std::string::npos, before.find(kLibraries[i])) << kLibraries[i] << " was there before";
+      EXPECT_NE(std::string::npos, after.find(kLibraries[i])) << kLibraries[i] << " once KVDRM.dll is unloaded";
+    }
 
     EXPECT_EQ(row.result, r);
-    ASSERT_EQ(row.result == FALSE ? 1 : 0, state->errorCount);
+    ASSERT_EQ(row.result == FALSE ? 1 : 0, posted->errorCount);
     if (row.result == FALSE) {
-      EXPECT_EQ(static_cast<uint32_t>(ODBC_ERROR_LOAD_LIB_FAILED), state->errors[0].code);
+      EXPECT_EQ(static_cast<uint32_t>(ODBC_ERROR_LOAD_LIB_FAILED), posted->errors[0].code);
     }
-    EXPECT_EQ(row.act == kSilent, Stored(ds.name()));
+    if (lacking) {
+      FreeLibrary(g_lacking);
+      g_lacking = nullptr;
+    }
+    EXPECT_EQ(row.act == kSilent && row.result != FALSE, Stored(ds.name()));
     for (int i = 0; i < 4; ++i) {
       EXPECT_EQ(0, g_held[i]) << kLibraries[i] << " after the request";
       if (!row.held) continue;
@@ -606,6 +643,180 @@ TEST_F(DialogFaults, ARequestHoldsTheLibrariesItUsesUntilItEnds) {
     }
   }
   DeleteFileA(copy.c_str());
+}
+
+// ------------------------------------------------------------------ turns
+
+// KVDRM.dll's imports pointed at these: the first request of a row is held
+// at its first registry write, or at its first installer profile read,
+// until released; the waiting of a request is seen as it begins.
+struct Turn {
+  DWORD holder = 0, waiter = 0;  // thread ids; the holder is held once
+  bool inWrite = false;          // else in the profile read
+  HANDLE held = nullptr, release = nullptr, waiting = nullptr;  // events
+  decltype(&RegSetValueExA) setA = nullptr;
+  decltype(&RegSetValueExW) setW = nullptr;
+  decltype(&SleepConditionVariableSRW) sleep = nullptr;
+  FARPROC profile[2] = {};  // the installer's SQLGetPrivateProfileString, A and W
+} g_turn;
+
+void HoldHere(bool write) {
+  if (GetCurrentThreadId() != g_turn.holder || write != g_turn.inWrite) return;
+  g_turn.holder = 0;
+  SetEvent(g_turn.held);
+  WaitForSingleObject(g_turn.release, INFINITE);
+}
+LONG WINAPI HoldSetValueA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size) {
+  HoldHere(true);
+  return g_turn.setA(key, name, reserved, type, data, size);
+}
+LONG WINAPI HoldSetValueW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE *data, DWORD size) {
+  HoldHere(true);
+  return g_turn.setW(key, name, reserved, type, data, size);
+}
+// The ANSI and the wide profile read have one shape.
+typedef int(WINAPI *ProfileFn)(const void *, const void *, const void *, void *, int, const void *);
+template <int kWide>
+int WINAPI HoldProfile(const void *section, const void *entry, const void *fallback, void *out, int size,
+                       const void *file) {
+  HoldHere(false);
+  return reinterpret_cast<ProfileFn>(reinterpret_cast<void *>(g_turn.profile[kWide]))(section, entry, fallback, out,
+                                                                                       size, file);
+}
+FARPROC WINAPI TurnGetProcAddress(HMODULE module, LPCSTR name) {
+  FARPROC real = GetProcAddress(module, name);
+  if (!HIWORD(name) || !real) return real;
+  const int wide = !strcmp(name, "SQLGetPrivateProfileStringW") ? 1 : !strcmp(name, "SQLGetPrivateProfileString") ? 0 : -1;
+  if (wide < 0) return real;
+  g_turn.profile[wide] = real;
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(wide ? HoldProfile<1> : HoldProfile<0>));
+}
+BOOL WINAPI NoteWaiting(PCONDITION_VARIABLE done, PSRWLOCK lock, DWORD ms, ULONG flags) {
+  if (GetCurrentThreadId() == g_turn.waiter) SetEvent(g_turn.waiting);
+  return g_turn.sleep(done, lock, ms, flags);
+}
+
+// A ConfigDSN call on a thread of its own (CreateThread: the thread may be
+// terminated), started suspended so that its id can be noted first.
+struct Request {
+  HWND parent;
+  WORD request;
+  std::string list;
+  BOOL result = 2;  // not returned
+  HANDLE thread = nullptr;
+  DWORD id = 0;
+};
+DWORD WINAPI RunRequest(void *p) {
+  Request &r = *static_cast<Request *>(p);
+  r.result = testlib::KvdrmConfigDSN()(r.parent, r.request, Driver().c_str(), r.list.c_str());
+  return 0;
+}
+void Start(Request &r, DWORD *noteAs = nullptr) {
+  r.thread = CreateThread(nullptr, 0, RunRequest, &r, CREATE_SUSPENDED, &r.id);
+  ASSERT_NE(nullptr, r.thread);
+  if (noteAs) *noteAs = r.id;
+  ResumeThread(r.thread);
+}
+// A request that does not return leaves the turn taken: nothing after it
+// could run, so the program stops.
+void Finish(Request &r, DWORD ms, const char *what) {
+  if (WaitForSingleObject(r.thread, ms) != WAIT_OBJECT_0) {
+    fprintf(stderr, "%s did not return within %lu ms; stopping\n", what, static_cast<unsigned long>(ms));
+    fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 99);
+  }
+  CloseHandle(r.thread);
+  r.thread = nullptr;
+}
+
+// Requests on several threads take turns. A request that begins while
+// another thread's request runs waits for it, and is refused as soon as
+// that request opens its setup dialog (it does not wait for the user). A
+// request whose thread is terminated in the middle (a host ending a hung
+// worker) gives its turn up: within seconds the next requests run and
+// store, whether it was writing the registry or showing its dialog.
+TEST_F(DialogFaults, RequestsTakeTurnsAndADeadRequestGivesItsTurnUp) {
+  HMODULE kvdrm = testlib::Kvdrm();
+  testlib::ImportPatch setA(kvdrm, "advapi32.dll", "RegSetValueExA", reinterpret_cast<void *>(HoldSetValueA)),
+      setW(kvdrm, "advapi32.dll", "RegSetValueExW", reinterpret_cast<void *>(HoldSetValueW)),
+      lookup(kvdrm, "kernel32.dll", "GetProcAddress", reinterpret_cast<void *>(TurnGetProcAddress)),
+      sleep(kvdrm, "kernel32.dll", "SleepConditionVariableSRW", reinterpret_cast<void *>(NoteWaiting));
+  ASSERT_TRUE((setA.ok() || setW.ok()) && lookup.ok() && sleep.ok());
+  g_turn.setA = reinterpret_cast<decltype(g_turn.setA)>(setA.original());
+  g_turn.setW = reinterpret_cast<decltype(g_turn.setW)>(setW.original());
+  g_turn.sleep = reinterpret_cast<decltype(g_turn.sleep)>(sleep.original());
+  g_turn.held = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  g_turn.release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  g_turn.waiting = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  HWND const noParent = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));  // never used as a window
+  const struct {
+    const char *what;
+    bool dialog;  // the first request configures through its dialog; else a silent add, held in its write
+    bool killed;  // its thread is terminated (in the write, or with the dialog open)
+  } rows[] = {{"terminated inside a registry write", false, true},
+              {"terminated with its dialog open", true, true},
+              {"its dialog opens while another request waits", true, false}};
+  for (const auto &row : rows) {
+    SCOPED_TRACE(std::string("the first request: ") + row.what);
+    DataSource first(UniqueName("turn1"), row.dialog), second(UniqueName("turn2"), false),
+        third(UniqueName("turn3"), false);
+    odbcdouble::Reset(state);
+    ResetEvent(g_turn.release);
+    g_turn.waiter = 0;
+    Request holder{row.dialog ? noParent : nullptr, row.dialog ? kConfigure : kAdd,
+                   row.dialog ? AttributeList({"DSN=" + first.name()}) : SourceList(first.name())};
+    Request next{nullptr, kAdd, SourceList(second.name())}, last{nullptr, kAdd, SourceList(third.name())};
+    g_turn.inWrite = !row.dialog;
+    Start(holder, &g_turn.holder);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_turn.held, 5000)) << "the first request was not held";
+    if (!row.killed) {
+      Start(next, &g_turn.waiter);
+      EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_turn.waiting, 5000)) << "the second request does not wait";
+    }
+    if (row.dialog) SetEvent(g_turn.release);
+    HWND dialog = row.dialog ? WaitDialog(holder.id, "Kolvar ODBC Setup", kName) : nullptr;
+    // Once the dialog's loop answers, the dialog counts as open. Its font
+    // must go with it.
+    DWORD_PTR font = 0;
+    if (row.dialog) {
+      EXPECT_TRUE(dialog && SendMessageTimeoutA(GetWindow(dialog, GW_CHILD), WM_GETFONT, 0, 0, SMTO_NORMAL, 5000,
+                                                &font) && font)
+          << "the setup dialog did not appear";
+    }
+    if (!row.killed) {
+      const DWORD shown = GetTickCount();
+      EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(next.thread, 1000)) << "the waiting request waits for the user";
+      printf("[ turn     ] refused %lu ms after the dialog was seen\n", GetTickCount() - shown);
+      EXPECT_TRUE(IsWindow(dialog)) << "the dialog closed before the waiting request returned";
+      PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+      Finish(holder, 5000, "the request of the dialog");
+      Finish(next, 10000, "the waiting request");
+      EXPECT_EQ(kTrue, holder.result);
+      EXPECT_EQ(FALSE, next.result);
+      ASSERT_EQ(1, state->errorCount);
+      EXPECT_EQ(static_cast<uint32_t>(ODBC_ERROR_REQUEST_FAILED), state->errors[0].code);
+    } else {
+      ASSERT_TRUE(TerminateThread(holder.thread, 1));
+      Finish(holder, 5000, "the terminated request");
+      SetEvent(g_turn.release);
+      Start(next);
+      Start(last);
+      Finish(next, 10000, "the request after the terminated one");
+      Finish(last, 10000, "the request after the terminated one");
+      EXPECT_EQ(kTrue, next.result);
+      EXPECT_EQ(kTrue, last.result);
+      EXPECT_EQ("C:\\D\\M.CTX", StoredValue(second.name(), "CTX"));
+      EXPECT_EQ("C:\\D\\M.CTX", StoredValue(third.name(), "CTX"));
+      EXPECT_EQ(0, state->errorCount);
+    }
+    LOGFONTA gone;
+    if (row.dialog) {
+      EXPECT_EQ(0, GetObjectA(reinterpret_cast<HFONT>(font), sizeof gone, &gone)) << "the dialog's font outlived it";
+    }
+  }
+  CloseHandle(g_turn.held);
+  CloseHandle(g_turn.release);
+  CloseHandle(g_turn.waiting);
 }
 
 }  // namespace
