@@ -43,6 +43,25 @@ void ExpectDataSource(HKEY root, REGSAM view, const std::string &name, const std
 
 bool InView(HKEY root, const std::string &name, REGSAM view) { return KeyExists(root, DataSourcePath(name), view); }
 
+// A Unicode program's request: the installer's SQLConfigDataSourceW finds
+// ConfigDSNW, and texts in another script than the code page's arrive and
+// are stored unit for unit.
+TEST(WineInstaller, UnicodeRequestsReachTheWideEntry) {
+  ScopedDriver driver(UniqueName("drv"));
+  std::string name = UniqueName("uni");
+  Cleanup cleanup({name});
+  const std::u16string description = testlib::U16("\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC \xE2\x82\xAC"),
+                       directory = testlib::U16("C:\\Users\\\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD");
+  const std::u16string list = testlib::U16("DSN=" + name) + u'\0' + u"Description=" + description + u'\0' +
+                              u"DBQ=" + directory + u'\0' + u'\0';
+  const std::u16string drv = testlib::U16(driver.name);
+  ASSERT_EQ(kTrue, SQLConfigDataSourceW(nullptr, ODBC_ADD_DSN, reinterpret_cast<const WCHAR *>(drv.c_str()),
+                                        reinterpret_cast<const WCHAR *>(list.c_str())));
+  const std::u16string key = testlib::U16(DataSourcePath(name));
+  EXPECT_TRUE(testlib::SzW(description) == testlib::ReadValueW(HKEY_CURRENT_USER, key, u"Description").data);
+  EXPECT_TRUE(testlib::SzW(directory) == testlib::ReadValueW(HKEY_CURRENT_USER, key, u"DBQ").data);
+}
+
 // A configure request takes what it does not supply from the profile,
 // which the installer reads from the stored key; a supplied empty text
 // stays empty. Removing what is not there (the second time) is no failure.
