@@ -218,7 +218,11 @@ TEST_F(DialogFaults, EveryChangeFailingLeavesAllOrNothing) {
       HKEY root = row.mode == 2 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
       for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
         kvdrm::RegKey k;
-        ASSERT_EQ(ERROR_SUCCESS, testlib::CreateKey(root, testlib::DataSourcePath(a), k, view));
+        // A class of its own too, which a key made again must get back.
+        const std::u16string path = testlib::U16(testlib::DataSourcePath(a));
+        WCHAR keyClass[] = L"KvdrmTestClass";
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, reinterpret_cast<const WCHAR *>(path.c_str()), 0, keyClass, 0,
+                                                 KEY_ALL_ACCESS | view, nullptr, k.out(), nullptr));
         // Each view holds its own values: a put-back restores each from
         // what that view held.
         for (const char *v : {"Description", "DBQ", "CTX", "Driver"})
