@@ -338,14 +338,16 @@ TEST_F(Faults, EachInstallerCallFailsInTurn) {
 
 // A data source key that opens for reading only: adding over it fails and
 // leaves it as it was; renaming onto it fails and keeps the old data source
-// whole; configuring it fails and changes nothing. A standard user adds,
-// configures, renames and removes user data sources as ever; a system data
-// source fails, says why, and stays as it was.
+// whole; configuring it, or removing it (which its access list would
+// allow), fails and changes nothing. A standard user adds, configures,
+// renames and removes user data sources as ever; a system data source
+// fails, says why, and stays as it was.
 TEST_F(Faults, KeysThatOpenForReadingOnly) {
   const Row rows[] = {
       {kNoFailure, kLockB, 0, kAdd, kRequestFailed, kIntact, kIntact},
       {kNoFailure, kLockB, 0, kRename, kRequestFailed, kIntact, kIntact},
       {kNoFailure, kLockA, 0, kConfigure, kRequestFailed, kIntact, kAbsent},
+      {kNoFailure, kLockA, 0, kRemove, kRequestFailed, kIntact, kAbsent},
       {kNoFailure, kLockMachine, 1, kAdd, 0, kIntact, kWritten},
       {kNoFailure, kLockMachine, 1, kConfigure, 0, kRewritten, kAbsent},
       {kNoFailure, kLockMachine, 1, kRename, 0, kGone, kCopied},
