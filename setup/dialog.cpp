@@ -223,7 +223,7 @@ void BrowseForFile(HWND dialog, int attribute) {
   }
   const bool controlFile = attribute == kAttrCtx;
   WChar directory[257] = {}, file[257] = {};
-  g_sys.GetDlgItemTextW(dialog, FieldId(attribute), W(directory), 257);
+  g_sys.GetDlgItemTextW(dialog, FieldId(attribute), W(directory), sizeof directory / sizeof directory[0]);
   if (controlFile) {
     const WChar *bare = BareFileName(directory);
     memcpy(file, bare, (WLength(bare) + 1) * sizeof(WChar));
@@ -235,7 +235,7 @@ void BrowseForFile(HWND dialog, int attribute) {
   record.hwndOwner = dialog;
   record.lpstrFilter = controlFile ? kControlFileFilter : kDirectoryFilter;
   record.lpstrFile = W(file);
-  record.nMaxFile = 257;
+  record.nMaxFile = sizeof file / sizeof file[0];
   record.lpstrInitialDir = W(directory);
   record.lpstrTitle = kSetupTitle;
   record.Flags = OFN_HIDEREADONLY;
