@@ -24,6 +24,11 @@ SeparatorScan LastSeparator(const char *text, size_t len, LeadByteTest isLead) {
   return scan;
 }
 
+size_t LastSeparator16(const char16_t *text, size_t len) {
+  while (len > 0 && text[len - 1] != u':' && text[len - 1] != u'\\') --len;
+  return len;
+}
+
 bool HasBackslash(const char *text, size_t len, LeadByteTest isLead) {
   for (size_t i = 0; i < len; ++i) {
     unsigned char c = static_cast<unsigned char>(text[i]);

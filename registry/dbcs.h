@@ -3,6 +3,8 @@
 // the backslash: a separator is only a separator when it is a character
 // of its own. Pure code; the caller says which bytes lead a double-byte
 // character (IsDBCSLeadByte on Windows, a table in the native tests).
+// In UTF-16 no unit of another character, surrogates included, equals a
+// separator, so the wide scan needs no such rules.
 #pragma once
 #include <stddef.h>
 
@@ -19,6 +21,10 @@ struct SeparatorScan {
   bool afterSeparator;
 };
 SeparatorScan LastSeparator(const char *text, size_t len, LeadByteTest isLead);
+
+// The same cut of a UTF-16 text: the length in units up to and including
+// its last ':' or '\' (0 when there is none).
+size_t LastSeparator16(const char16_t *text, size_t len);
 
 // Whether text[0..len) holds a '\' character.
 bool HasBackslash(const char *text, size_t len, LeadByteTest isLead);

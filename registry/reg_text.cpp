@@ -9,6 +9,12 @@ size_t RegTextLength(const char *bytes, size_t size) {
   return nul ? static_cast<size_t>(static_cast<const char *>(nul) - bytes) : size;
 }
 
+size_t RegTextLength16(const char16_t *units, size_t count) {
+  size_t n = 0;
+  while (n < count && units[n] != u'\0') ++n;
+  return n;
+}
+
 size_t FormatRegDword(uint32_t value, char out[12]) {
   char digits[10];
   size_t n = 0, len = 0;

@@ -7,6 +7,8 @@
 
 namespace kvdrm {
 
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "the wide Windows calls take UTF-16");
+
 const HKEY kRegistryRoots[2] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
 
 bool AcpLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
@@ -60,6 +62,48 @@ bool ReadRegString(HKEY key, const char *valueName, Text &text) {
     return true;
   }
   buf[length] = '\0';
+  text.data = buf;
+  text.length = length;
+  return true;
+}
+
+bool ReadRegString16(HKEY key, const wchar_t *valueName, Text16 &text) {
+  // As ReadRegString: one query for most values, a DWORD at its own width.
+  // The first buffer holds as many characters as ReadRegString's bytes.
+  WCHAR first[MAX_PATH + 4] = {0, 0};
+  DWORD type = REG_NONE, size = sizeof first;
+  LONG rc = RegQueryValueExW(key, valueName, nullptr, &type, reinterpret_cast<BYTE *>(first), &size);
+  if (type == REG_DWORD) {
+    if (rc != ERROR_SUCCESS || size > 4) return true;
+    const BYTE *b = reinterpret_cast<const BYTE *>(first);
+    uint32_t v = b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
+    char digits[12];
+    char16_t wide[12];
+    size_t n = FormatRegDword(v, digits);
+    for (size_t i = 0; i < n; ++i) wide[i] = static_cast<char16_t>(digits[i]);
+    return Text16Set(text, wide, n);
+  }
+  if ((rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) || type != REG_SZ) return true;
+  if (rc == ERROR_SUCCESS) {
+    const char16_t *units = reinterpret_cast<const char16_t *>(first);
+    return Text16Set(text, units, RegTextLength16(units, size / sizeof(char16_t)));
+  }
+
+  const size_t units = size / sizeof(char16_t);
+  char16_t *buf = static_cast<char16_t *>(malloc((units + 1) * sizeof(char16_t)));
+  if (!buf) return false;
+  DWORD got = size;
+  type = REG_NONE;
+  rc = RegQueryValueExW(key, valueName, nullptr, &type, reinterpret_cast<BYTE *>(buf), &got);
+  // Changed or gone since the first query: empty, as ReadRegString reads it.
+  if (rc != ERROR_SUCCESS || type != REG_SZ || got > size) got = 0;
+  size_t length = RegTextLength16(buf, got / sizeof(char16_t));
+  Text16Free(text);
+  if (length == 0) {
+    free(buf);
+    return true;
+  }
+  buf[length] = u'\0';
   text.data = buf;
   text.length = length;
   return true;

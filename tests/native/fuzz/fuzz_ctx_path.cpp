@@ -1,7 +1,9 @@
 // The control-file directory cut: everything up to and including the last
 // ':' or '\\' character, nothing when there is neither; '/' is no separator.
 // In a double-byte code page a trail byte is never a separator, so the cut
-// lands at the single-byte cut or before it.
+// lands at the single-byte cut or before it. The same bytes as UTF-16 units
+// cut where their projection on one byte a unit (every unit other than ':'
+// and '\' made a letter) cuts.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -35,5 +37,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (!anyLead && wide != cut) abort();
   if (kvdrm::HasBackslash(path, size, Cp932Lead) && !memchr(path, '\\', size)) abort();
   if (!anyLead && kvdrm::HasBackslash(path, size, Cp932Lead) != (memchr(path, '\\', size) != nullptr)) abort();
+
+  const size_t units = size / 2;
+  char16_t *utf16 = static_cast<char16_t *>(malloc(units * sizeof(char16_t) + 1));
+  char *projected = static_cast<char *>(malloc(units + 1));
+  if (!utf16 || !projected) abort();
+  memcpy(utf16, data, units * sizeof(char16_t));
+  for (size_t i = 0; i < units; ++i)
+    projected[i] = utf16[i] == u':' ? ':' : utf16[i] == u'\\' ? '\\' : 'a';
+  if (kvdrm::LastSeparator16(utf16, units) != kvdrm::LastSeparator(projected, units, SingleByte).end) abort();
+  free(utf16);
+  free(projected);
   return 0;
 }
