@@ -21,34 +21,62 @@ bool LookupManager(const char *dataSource, ManagerLookup &out) {
     // opens for reading only. A key that does not open counts as absent.
     if (RegOpenKeyExA(kRegistryRoots[i], path.data, 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS) continue;
     out.root = i;
-    read = ReadRegString(key.get(), "CTX", out.ctx);
+    read = ReadRegString16(key.get(), L"CTX", out.ctx);
     break;
   }
   TextFree(path);
   if (!read) return false;
 
-  out.directory = LastSeparator(out.ctx.data, out.ctx.length, AcpLeadByte).end;
-  static const char kFile[] = KVDRM_MANAGER_FILE;
-  char *managerPath = static_cast<char *>(malloc(out.directory + sizeof kFile));
+  out.directory = LastSeparator16(out.ctx.data, out.ctx.length);
+  static const char16_t kFile[] = u"" KVDRM_MANAGER_FILE;
+  char16_t *managerPath = static_cast<char16_t *>(malloc(out.directory * sizeof(char16_t) + sizeof kFile));
   if (!managerPath) return false;
-  if (out.directory) memcpy(managerPath, out.ctx.data, out.directory);
+  if (out.directory) memcpy(managerPath, out.ctx.data, out.directory * sizeof(char16_t));
   memcpy(managerPath + out.directory, kFile, sizeof kFile);
   out.managerPath.data = managerPath;
-  out.managerPath.length = out.directory + sizeof kFile - 1;
+  out.managerPath.length = out.directory + sizeof kFile / sizeof kFile[0] - 1;
   return true;
 }
 
 void FreeManagerLookup(ManagerLookup &lookup) {
   lookup.root = -1;
-  TextFree(lookup.ctx);
+  Text16Free(lookup.ctx);
   lookup.directory = 0;
-  TextFree(lookup.managerPath);
+  Text16Free(lookup.managerPath);
 }
 
 HMODULE LoadManager(const ManagerLookup &lookup) {
   if (!lookup.managerPath.data) return nullptr;
-  if (!lookup.directory) return LoadLibraryA(lookup.managerPath.data);
-  return LoadLibraryExA(lookup.managerPath.data, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  const wchar_t *path = reinterpret_cast<const wchar_t *>(lookup.managerPath.data);
+  if (!lookup.directory) return LoadLibraryW(path);
+
+  // Most full paths fit here; a longer one, or one that grew with the
+  // current directory between the two calls, gets a buffer of its size.
+  WCHAR fits[MAX_PATH];
+  WCHAR *full = fits, *big = nullptr;
+  DWORD room = MAX_PATH;
+  HMODULE module = nullptr;
+  for (;;) {
+    DWORD n = GetFullPathNameW(path, room, full, nullptr);
+    if (n == 0) break;  // its error stands
+    if (n < room) {
+      module = LoadLibraryExW(full, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+      break;
+    }
+    free(big);
+    full = big = static_cast<WCHAR *>(malloc(n * sizeof(WCHAR)));
+    if (!big) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return nullptr;
+    }
+    room = n;
+  }
+  if (big) {
+    DWORD error = GetLastError();
+    free(big);
+    SetLastError(error);
+  }
+  return module;
 }
 
 }  // namespace kvdrm

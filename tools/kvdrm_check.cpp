@@ -463,9 +463,11 @@ struct Lookup {
       return kOutOfMemory;
     }
     found.root = lookup.root;
-    found.ctx = FromAcp(kvdrm::TextStr(lookup.ctx), lookup.ctx.length);
-    found.directory = FromAcp(kvdrm::TextStr(lookup.ctx), lookup.directory);
-    found.managerPath = FromAcp(kvdrm::TextStr(lookup.managerPath), lookup.managerPath.length);
+    const wchar_t *ctx = reinterpret_cast<const wchar_t *>(kvdrm::Text16Str(lookup.ctx));
+    found.ctx = Utf8(ctx, lookup.ctx.length);
+    found.directory = Utf8(ctx, lookup.directory);
+    found.managerPath = Utf8(reinterpret_cast<const wchar_t *>(kvdrm::Text16Str(lookup.managerPath)),
+                             lookup.managerPath.length);
     return kFound;
   }
   HMODULE Load() const { return kvdrm::LoadManager(lookup); }

@@ -206,7 +206,7 @@ TEST_F(HostileCtx, AbsentValueOrKeyLeavesTheText) {
   kvdrm::ManagerLookup where = {};
   EXPECT_TRUE(kvdrm::LookupManager(name.c_str(), where));
   EXPECT_EQ(-1, where.root);
-  EXPECT_STREQ("OdbcDrm.dll", kvdrm::TextStr(where.managerPath));
+  EXPECT_TRUE(std::u16string(u"OdbcDrm.dll") == kvdrm::Text16Str(where.managerPath));
   kvdrm::FreeManagerLookup(where);
 }
 

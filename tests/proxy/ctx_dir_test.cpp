@@ -1,8 +1,9 @@
 // Which OdbcDrm.dll a data source leads to: the key it reads (HKEY_CURRENT_USER
 // before HKEY_LOCAL_MACHINE, read access enough, the empty name), the pure
 // directory cut of its CTX value, and the file the real loader actually
-// loaded for it. A bare-name load is made visible by letting it find the ok3
-// copy (SetDllDirectory).
+// loaded for it, in any script (CTX written and paths read with the wide
+// calls). A bare-name load is made visible by letting it find the ok3 copy
+// (SetDllDirectory).
 #include <gtest/gtest.h>
 #include <string.h>
 
@@ -17,12 +18,12 @@ using namespace proxytest;
 namespace {
 
 // Begins and ends one session of `name`; returns the path of the manager it
-// loaded ("" when none loaded, then the status must be -1101).
+// loaded, in UTF-8 ("" when none loaded, then the status must be -1101).
 std::string LoadedFor(const char *name) {
   EXPECT_EQ(nullptr, GetModuleHandleA("OdbcDrm.dll")) << "a manager is still loaded";
   DrmArg h = 0;
   int32_t status = Begin()(&h, 0, 0, name);
-  std::string path = LoadedPath(h);
+  std::string path = LoadedPath8(h);
   EXPECT_EQ(path.empty() ? -1101 : 0, status);
   EXPECT_EQ(0, End()(h));
   return path;
@@ -74,9 +75,11 @@ TEST(ControlFileDirectory, CutsAfterLastColonOrBackslash) {
   }
 }
 
-enum Setup { kPlain, kCurrentDirQX, kDllDirOk3 };
+enum Setup { kPlain, kCurrentDirQX, kDllDirOk3, kCurrentDirQdrive };
 const char kNoKey[] = "<no key>", kNoValue[] = "<no CTX value>";
 
+// Texts in UTF-8, CTX written with the wide call (an ANSI write stores the
+// same for a text the code page holds).
 struct LoadRow {
   const char *what;
   std::string user;              // HKCU's CTX value, or kNoKey, kNoValue
@@ -97,15 +100,25 @@ TEST(ControlFileDirectory, LoadsTheManagerOfThatDirectory) {
       if (c == '\\') c = '/';
     return p;
   }();
-  // In code page 1252, Wine's default, a byte of 0x80 or above is a
-  // character of its own: "X\xE9" is a folder, the '\' after it a separator.
+  // In code page 1252, Wine's default: a character above 0x7F of the code
+  // page before a '\', and a folder that the code page cannot name.
   ASSERT_EQ(1252u, GetACP());
-  const std::string eightBit = BinPath("qdrive\\X\xE9");
-  CreateDirectoryA(eightBit.c_str(), nullptr);
-  ASSERT_TRUE(CopyFileA(ManagerFile("ok").c_str(), (eightBit + "\\OdbcDrm.dll").c_str(), FALSE));
+  const std::string eightBit = BinPath("qdrive\\X") + "\xC3\xA9";  // U+00E9
+  const std::string cyrillic = BinPath("qdrive\\") + "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD";  // U+0418 U+0432 U+0430 U+043D
+  ASSERT_FALSE(AnsiHolds(cyrillic));
+  // Under the current directory qdrive, X\X\ holds a manager too: a relative
+  // directory given as it is to the altered search is taken from its own
+  // folder again, and Wine then loads X\X\OdbcDrm.dll.
+  const std::string nested = BinPath("qdrive\\X\\X");
+  for (const std::string &dir : {eightBit, cyrillic, nested}) {
+    CreateDirectoryW(Wide(dir).c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(Wide(ManagerFile("ok")).c_str(), Wide(dir + "\\OdbcDrm.dll").c_str(), FALSE)) << dir;
+  }
   const LoadRow rows[] = {
       {"backslash path", BinPath("qdrive\\X\\KOLVARD.CTX"), BinPath("qdrive\\X\\OdbcDrm.dll")},
-      {"an 8-bit byte before a backslash", eightBit + "\\KOLVARD.CTX", eightBit + "\\OdbcDrm.dll"},
+      {"an 8-bit character before a backslash", eightBit + "\\KOLVARD.CTX", eightBit + "\\OdbcDrm.dll"},
+      {"a folder named outside the code page", cyrillic + "\\KOLVARD.CTX", cyrillic + "\\OdbcDrm.dll"},
+      {"relative: from another current directory than the program's", "X\\KOLVARD.CTX", BinPath("qdrive\\X\\OdbcDrm.dll"), kCurrentDirQdrive},
       {"directory without trailing backslash loads its parent's", BinPath("qdrive\\X"), BinPath("qdrive\\OdbcDrm.dll")},
       {"directory with trailing backslash", BinPath("qdrive\\X\\"), BinPath("qdrive\\X\\OdbcDrm.dll")},
       {"parent without a manager", BinPath("mgr\\ok"), ""},
@@ -130,8 +143,12 @@ TEST(ControlFileDirectory, LoadsTheManagerOfThatDirectory) {
     std::unique_ptr<ScopedKey> cu, lm;
     if (r.user != kNoKey) cu.reset(new ScopedKey(HKEY_CURRENT_USER, DataSourcePath(name)));
     if (r.machine != kNoKey) lm.reset(new ScopedKey(HKEY_LOCAL_MACHINE, DataSourcePath(name)));
-    if (cu) cu->SetString(r.user == kNoValue ? "DBQ" : "CTX", r.user);
-    if (lm) lm->SetString("CTX", r.machine);
+    if (cu) {
+      ASSERT_EQ(ERROR_SUCCESS, SetString8(cu->get(), r.user == kNoValue ? L"DBQ" : L"CTX", r.user));
+    }
+    if (lm) {
+      ASSERT_EQ(ERROR_SUCCESS, SetString8(lm->get(), L"CTX", r.machine));
+    }
 
     // What the row needs of the process: the drive's current directory, the
     // DLL search folder; put back after the session.
@@ -139,13 +156,16 @@ TEST(ControlFileDirectory, LoadsTheManagerOfThatDirectory) {
     GetCurrentDirectoryA(sizeof cwd, cwd);
     ASSERT_TRUE(r.setup != kCurrentDirQX || SetCurrentDirectoryA((q + "\\X").c_str()));
     ASSERT_TRUE(r.setup != kDllDirOk3 || SetDllDirectoryA(ManagerDir("ok3").c_str()));
+    ASSERT_TRUE(r.setup != kCurrentDirQdrive || SetCurrentDirectoryA(BinPath("qdrive").c_str()));
     std::string loaded = LoadedFor((r.before + name + r.after).c_str());
     SetDllDirectoryA(nullptr);
     SetCurrentDirectoryA(cwd);
-    EXPECT_TRUE(r.expected.empty() ? loaded.empty() : SamePath(r.expected, loaded)) << "loaded " << loaded;
+    EXPECT_TRUE(r.expected.empty() ? loaded.empty() : SamePath8(r.expected, loaded)) << "loaded " << loaded;
   }
-  DeleteFileA((eightBit + "\\OdbcDrm.dll").c_str());
-  RemoveDirectoryA(eightBit.c_str());
+  for (const std::string &dir : {eightBit, cyrillic, nested}) {
+    DeleteFileW(Wide(dir + "\\OdbcDrm.dll").c_str());
+    RemoveDirectoryW(Wide(dir).c_str());
+  }
 }
 
 // A standard user's system data source: HKEY_LOCAL_MACHINE opens for
