@@ -1,14 +1,14 @@
 // Hostile CTX values: huge texts, texts without their NUL or with NULs
 // inside, every other value type, short and long REG_DWORDs, a key deleted
 // under an open handle, a value rewritten while it is read. For each: what
-// ReadRegString yields, which manager a session then loads, and that no
-// handle or heap is left behind.
+// ReadRegString and its wide twin ReadRegString16 (which sessions use)
+// yield, which manager a session then loads, and that no handle or heap is
+// left behind.
 #include <string.h>
 
 #include <atomic>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -41,6 +41,31 @@ std::string ReadCtx(HKEY key) {
   return read;
 }
 
+// The same with kvdrm::ReadRegString16.
+std::u16string ReadCtx16(HKEY key) {
+  static const char16_t kUnchanged16[] = u"<unchanged>";
+  kvdrm::Text16 text = {nullptr, 0};
+  EXPECT_TRUE(kvdrm::Text16Set(text, kUnchanged16, sizeof kUnchanged16 / 2 - 1));
+  EXPECT_TRUE(kvdrm::ReadRegString16(key, L"CTX", text));
+  EXPECT_EQ(text.length == 0, text.data == nullptr);
+  if (text.data) {
+    EXPECT_EQ(u'\0', text.data[text.length]);
+  }
+  std::u16string read(kvdrm::Text16Str(text), text.length);
+  kvdrm::Text16Free(text);
+  return read;
+}
+
+// An ANSI text as the registry stores it: in UTF-16, through the code page.
+std::u16string Acp16(const std::string &s) {
+  std::u16string w(s.size(), u'\0');
+  int n = s.empty() ? 0
+                    : MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()),
+                                          reinterpret_cast<wchar_t *>(&w[0]), static_cast<int>(w.size()));
+  w.resize(n > 0 ? n : 0);
+  return w;
+}
+
 std::string ModulePath(uint32_t module) {
   char p[MAX_PATH] = "";
   if (module) GetModuleFileNameA(reinterpret_cast<HMODULE>(module), p, sizeof p);
@@ -53,7 +78,16 @@ struct HostileValue {
   std::string data;      // the value's bytes, exactly as stored
   std::string read;      // what ReadRegString leaves in a text that held kUnchanged
   const char *manager;   // test manager folder the session loads; null: none loads (-1101)
+  // Written with the wide call, `data` its UTF-16 bytes: then `read` is not
+  // asked of ReadRegString (what it makes of a character outside the code
+  // page is the platform's conversion), and `read16` is what
+  // ReadRegString16 yields. Otherwise that is `read` through the code page,
+  // as the registry stores an ANSI value.
+  bool wide = false;
+  std::u16string read16 = u"";
 };
+
+std::string Bytes16(const std::u16string &w) { return std::string(reinterpret_cast<const char *>(w.data()), 2 * w.size()); }
 
 std::vector<HostileValue> Table() {
   const std::string ok = ManagerDir("ok"), ok2 = ManagerDir("ok2"), ok3 = ManagerDir("ok3");
@@ -107,6 +141,18 @@ std::vector<HostileValue> Table() {
       {"REG_DWORD of 0 bytes", REG_DWORD, "", "0", nullptr},
       {"REG_DWORD of 8 bytes", REG_DWORD, Le32(7) + Le32(1), kUnchanged, nullptr},
   };
+  // Wide values: what only the wide call reads as stored. A path through a
+  // folder named outside the code page (its manager: tests/proxy), an odd
+  // number of bytes, a lone surrogate.
+  const std::u16string ok2w = Acp16(ok2), ok3w = Acp16(ok3);
+  const std::u16string cyrillic = u"Z:\\\u0418\u0432\u0430\u043D\\K.CTX";
+  rows.push_back({"wide: a folder outside the code page", REG_SZ, Bytes16(cyrillic + u'\0'), "", nullptr, true, cyrillic});
+  rows.push_back({"wide: an odd number of bytes", REG_SZ, Bytes16(ok2w + u"K.CTX") + 'x', "", "ok2", true, ok2w + u"K.CTX"});
+  rows.push_back({"wide: a lone surrogate in the file name", REG_SZ, Bytes16(ok3w + u"\xD800.CTX" + u'\0'), "", "ok3",
+                  true, ok3w + u"\xD800.CTX"});
+  rows.push_back({"wide: no NUL", REG_SZ, Bytes16(ok2w + u"K.CTX"), "", "ok2", true, ok2w + u"K.CTX"});
+  rows.push_back({"wide: one unit", REG_SZ, Bytes16(u"\u0416"), "", nullptr, true, u"\u0416"});
+  rows.push_back({"wide: one byte", REG_SZ, "a", "", nullptr, true, u""});
   // Other types are not read, whatever they hold.
   const DWORD others[] = {REG_NONE, REG_BINARY, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD_BIG_ENDIAN, REG_QWORD,
                           REG_LINK, 0x12345};
@@ -138,7 +184,7 @@ class HostileCtx : public ::testing::Test {
   }
   void TearDown() override {
     probe::Usage after = probe::Measure();
-    EXPECT_EQ(before.handleProbe, after.handleProbe) << "a handle was left open";
+    EXPECT_EQ(before.handleProbe, after.handleProbe) << "a handle was left open:\n" << probe::NewHandles(before);
     EXPECT_LE(after.heapBusy, before.heapBusy + 4096) << "heap grew";
   }
   probe::Usage before;
@@ -155,11 +201,19 @@ TEST_F(HostileCtx, EachValueHasOneOutcome) {
       std::string name = UniqueName("hostile");
       {
         ScopedKey ds(HKEY_CURRENT_USER, DataSourcePath(name));
-        ds.SetRaw("CTX", v.type, v.data.data(), static_cast<DWORD>(v.data.size()));
-
-        std::string text = ReadCtx(ds.get());
-        EXPECT_EQ(v.read.size(), text.size());
-        EXPECT_TRUE(v.read == text) << "read " << text.substr(0, 80);
+        if (v.wide) {
+          ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(ds.get(), L"CTX", 0, v.type, reinterpret_cast<const BYTE *>(v.data.data()),
+                                                  static_cast<DWORD>(v.data.size())));
+        } else {
+          ds.SetRaw("CTX", v.type, v.data.data(), static_cast<DWORD>(v.data.size()));
+          std::string text = ReadCtx(ds.get());
+          EXPECT_EQ(v.read.size(), text.size());
+          EXPECT_TRUE(v.read == text) << "read " << text.substr(0, 80);
+        }
+        const std::u16string expected16 = v.wide ? v.read16 : Acp16(v.read);
+        std::u16string text16 = ReadCtx16(ds.get());
+        EXPECT_EQ(expected16.size(), text16.size());
+        EXPECT_TRUE(expected16 == text16) << "wide read differs";
 
         DrmArg h = 0;
         int32_t st = Begin()(&h, 0, 0, name.c_str());
@@ -186,15 +240,18 @@ TEST_F(HostileCtx, AbsentValueOrKeyLeavesTheText) {
   std::string name = UniqueName("deleted");
   std::string path = DataSourcePath(name);
   EXPECT_EQ(kUnchanged, ReadCtx(nullptr));
+  EXPECT_TRUE(Acp16(kUnchanged) == ReadCtx16(nullptr));
   kvdrm::RegKey open;
   {
     ScopedKey ds(HKEY_CURRENT_USER, path);
     EXPECT_EQ(kUnchanged, ReadCtx(ds.get()));
+    EXPECT_TRUE(Acp16(kUnchanged) == ReadCtx16(ds.get()));
     ds.SetString("CTX", ManagerDir("ok") + "KOLVARD.CTX");
     ASSERT_EQ(ERROR_SUCCESS, OpenKey(HKEY_CURRENT_USER, path, KEY_ALL_ACCESS, open));
   }  // deleted here, with the handle still open
   ASSERT_FALSE(KeyExists(HKEY_CURRENT_USER, path));
   EXPECT_EQ(kUnchanged, ReadCtx(open.get()));
+  EXPECT_TRUE(Acp16(kUnchanged) == ReadCtx16(open.get()));
   BYTE b[4];
   DWORD type = 0, size = sizeof b;
   LONG rc = RegQueryValueExA(open.get(), "CTX", nullptr, &type, b, &size);
@@ -211,54 +268,89 @@ TEST_F(HostileCtx, AbsentValueOrKeyLeavesTheText) {
 }
 
 // A second thread rewrites CTX between sizes and types, and deletes it,
-// while this one reads it: every read yields one of the values as written,
-// the empty text (the value changed between the size query and the read),
-// or leaves the text alone (absent or of another type at the first query).
-TEST_F(HostileCtx, ValueRewrittenWhileRead) {
-  std::string name = UniqueName("race");
-  ScopedKey ds(HKEY_CURRENT_USER, DataSourcePath(name));
-  const std::string shortText = "S", longText(65535, 'L');
+// while this one reads it with both readers and begins sessions on it:
+// every read yields one of the values as written, the empty text (the value
+// changed between the size query and the read), or leaves the text alone
+// (absent or of another type at the first query); every session finds only
+// the bare name, and fails without a manager. The writer is a plain thread
+// of the platform: the C++ runtime's threads make an event of their own on
+// the first contention of the runtime's lock, which stays for the life of
+// the process and would count as a handle the reads left open. It has ended
+// and closed its key before the handles are counted again.
+struct Writer {
+  std::string path;
   std::atomic<bool> stop{false};
   std::atomic<long> writes{0};
-  std::thread writer([&] {
+  std::string shortText = "S", longText = std::string(65535, 'L');
+
+  static DWORD WINAPI Run(void *self) {
+    Writer &w = *static_cast<Writer *>(self);
     kvdrm::RegKey key;
-    if (OpenKey(HKEY_CURRENT_USER, DataSourcePath(name), KEY_ALL_ACCESS, key) != ERROR_SUCCESS) return;
+    if (OpenKey(HKEY_CURRENT_USER, w.path, KEY_ALL_ACCESS, key) != ERROR_SUCCESS) return 1;
     HKEY k = key.get();
     DWORD seven = 7;
     const BYTE bin[3] = {1, 2, 3};
-    for (unsigned i = 0; !stop; ++i) {
+    for (unsigned i = 0; !w.stop; ++i) {
       switch (i % 5) {
-        case 0: RegSetValueExA(k, "CTX", 0, REG_SZ, reinterpret_cast<const BYTE *>(shortText.c_str()), 2); break;
-        case 1: RegSetValueExA(k, "CTX", 0, REG_SZ, reinterpret_cast<const BYTE *>(longText.c_str()),
-                               static_cast<DWORD>(longText.size() + 1)); break;
+        case 0: RegSetValueExA(k, "CTX", 0, REG_SZ, reinterpret_cast<const BYTE *>(w.shortText.c_str()), 2); break;
+        case 1: RegSetValueExA(k, "CTX", 0, REG_SZ, reinterpret_cast<const BYTE *>(w.longText.c_str()),
+                               static_cast<DWORD>(w.longText.size() + 1)); break;
         case 2: RegDeleteValueA(k, "CTX"); break;
         case 3: RegSetValueExA(k, "CTX", 0, REG_BINARY, bin, sizeof bin); break;
         case 4: RegSetValueExA(k, "CTX", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&seven), 4); break;
       }
-      ++writes;
+      ++w.writes;
     }
-  });
+    return 0;
+  }
+};
+
+TEST_F(HostileCtx, ValueRewrittenWhileRead) {
+  std::string name = UniqueName("race");
+  ScopedKey ds(HKEY_CURRENT_USER, DataSourcePath(name));
+  Writer w;
+  w.path = DataSourcePath(name);
+  HANDLE writer = CreateThread(nullptr, 0, Writer::Run, &w, 0, nullptr);
+  ASSERT_NE(nullptr, writer);
   std::map<std::string, int> seen;
-  int wrong = 0;
+  int wrong = 0, wrongWide = 0, sessions = 0, sessionsWrong = 0;
   DWORD start = GetTickCount();
   int reads = 0;
   while (GetTickCount() - start < 3000 && reads < 200000) {
     std::string text = ReadCtx(ds.get());
+    std::u16string wide = ReadCtx16(ds.get());
     ++reads;
-    if (text == shortText) ++seen["short"];
-    else if (text == longText) ++seen["long"];
+    if (text == w.shortText) ++seen["short"];
+    else if (text == w.longText) ++seen["long"];
     else if (text == "7") ++seen["dword"];
     else if (text.empty()) ++seen["empty (changed between the two queries)"];
     else if (text == kUnchanged) ++seen["unchanged"];
     else ++wrong;
+    if (wide == Acp16(w.shortText)) ++seen["wide short"];
+    else if (wide == Acp16(w.longText)) ++seen["wide long"];
+    else if (wide == u"7") ++seen["wide dword"];
+    else if (wide.empty()) ++seen["wide empty (changed between the two queries)"];
+    else if (wide == Acp16(kUnchanged)) ++seen["wide unchanged"];
+    else ++wrongWide;
+    if (reads % 8 == 0) {
+      DrmArg h = 0;
+      int32_t st = Begin()(&h, 0, 0, name.c_str());
+      ++sessions;
+      if (st != -1101 || Slots(h)[3] != 0) ++sessionsWrong;
+      End()(h);
+    }
   }
-  stop = true;
-  writer.join();
-  printf("[ hostile  ] %d reads against %ld writes:", reads, writes.load());
+  w.stop = true;
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(writer, 10000));
+  CloseHandle(writer);
+  printf("[ hostile  ] %d reads and %d sessions against %ld writes:", reads, sessions, w.writes.load());
   for (auto &s : seen) printf(" %s %d;", s.first.c_str(), s.second);
   printf("\n");
   EXPECT_EQ(0, wrong);
+  EXPECT_EQ(0, wrongWide);
+  EXPECT_EQ(0, sessionsWrong) << "of " << sessions << " sessions";
   EXPECT_GT(seen["short"] + seen["long"], 0);
+  EXPECT_GT(seen["wide short"] + seen["wide long"], 0);
 }
 
 }  // namespace
