@@ -71,10 +71,10 @@ bool ReadRegString16(HKEY key, const wchar_t *valueName, Text16 &text) {
   // As ReadRegString: one query for most values, a DWORD at its own width.
   // The first buffer holds as many characters as ReadRegString's bytes.
   WCHAR first[MAX_PATH + 4] = {0, 0};
-  DWORD type = REG_NONE, size = sizeof first;
-  LONG rc = RegQueryValueExW(key, valueName, nullptr, &type, reinterpret_cast<BYTE *>(first), &size);
+  DWORD type = REG_NONE, bytes = sizeof first;
+  LONG rc = RegQueryValueExW(key, valueName, nullptr, &type, reinterpret_cast<BYTE *>(first), &bytes);
   if (type == REG_DWORD) {
-    if (rc != ERROR_SUCCESS || size > 4) return true;
+    if (rc != ERROR_SUCCESS || bytes > 4) return true;
     const BYTE *b = reinterpret_cast<const BYTE *>(first);
     uint32_t v = b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
     char digits[12];
@@ -86,17 +86,17 @@ bool ReadRegString16(HKEY key, const wchar_t *valueName, Text16 &text) {
   if ((rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) || type != REG_SZ) return true;
   if (rc == ERROR_SUCCESS) {
     const char16_t *units = reinterpret_cast<const char16_t *>(first);
-    return Text16Set(text, units, RegTextLength16(units, size / sizeof(char16_t)));
+    return Text16Set(text, units, RegTextLength16(units, bytes / sizeof(char16_t)));
   }
 
-  const size_t units = size / sizeof(char16_t);
+  const size_t units = bytes / sizeof(char16_t);
   char16_t *buf = static_cast<char16_t *>(malloc((units + 1) * sizeof(char16_t)));
   if (!buf) return false;
-  DWORD got = size;
+  DWORD got = bytes;
   type = REG_NONE;
   rc = RegQueryValueExW(key, valueName, nullptr, &type, reinterpret_cast<BYTE *>(buf), &got);
   // Changed or gone since the first query: empty, as ReadRegString reads it.
-  if (rc != ERROR_SUCCESS || type != REG_SZ || got > size) got = 0;
+  if (rc != ERROR_SUCCESS || type != REG_SZ || got > bytes) got = 0;
   size_t length = RegTextLength16(buf, got / sizeof(char16_t));
   Text16Free(text);
   if (length == 0) {

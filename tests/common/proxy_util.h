@@ -78,11 +78,12 @@ inline bool AnsiHolds(const std::string &utf8) {
 inline bool SamePath8(const std::string &a, const std::string &b) {
   return lstrcmpiW(Wide(a).c_str(), Wide(b).c_str()) == 0;
 }
-// LoadedPath in UTF-8, whatever the folder's script.
+// LoadedPath in UTF-8, whatever the folder's script or length.
 inline std::string LoadedPath8(DrmArg handle) {
   HMODULE m = reinterpret_cast<HMODULE>(testlib::Slots(handle)[3]);
-  wchar_t buf[MAX_PATH] = L"";
-  if (m) GetModuleFileNameW(m, buf, MAX_PATH);
+  static wchar_t buf[32768];
+  buf[0] = L'\0';
+  if (m) GetModuleFileNameW(m, buf, 32768);
   return Utf8(buf);
 }
 // A REG_SZ of a UTF-8 text, written with the wide call; the registry's error.

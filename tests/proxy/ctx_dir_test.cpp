@@ -110,7 +110,10 @@ TEST(ControlFileDirectory, LoadsTheManagerOfThatDirectory) {
   // directory given as it is to the altered search is taken from its own
   // folder again, and Wine then loads X\X\OdbcDrm.dll.
   const std::string nested = BinPath("qdrive\\X\\X");
-  for (const std::string &dir : {eightBit, cyrillic, nested}) {
+  // A folder whose full path is longer than MAX_PATH.
+  const std::string deep = BinPath("qdrive\\") + std::string(240, 'd');
+  ASSERT_GT(deep.size() + strlen("\\OdbcDrm.dll"), static_cast<size_t>(MAX_PATH));
+  for (const std::string &dir : {eightBit, cyrillic, nested, deep}) {
     CreateDirectoryW(Wide(dir).c_str(), nullptr);
     ASSERT_TRUE(CopyFileW(Wide(ManagerFile("ok")).c_str(), Wide(dir + "\\OdbcDrm.dll").c_str(), FALSE)) << dir;
   }
@@ -118,6 +121,7 @@ TEST(ControlFileDirectory, LoadsTheManagerOfThatDirectory) {
       {"backslash path", BinPath("qdrive\\X\\KOLVARD.CTX"), BinPath("qdrive\\X\\OdbcDrm.dll")},
       {"an 8-bit character before a backslash", eightBit + "\\KOLVARD.CTX", eightBit + "\\OdbcDrm.dll"},
       {"a folder named outside the code page", cyrillic + "\\KOLVARD.CTX", cyrillic + "\\OdbcDrm.dll"},
+      {"a full path longer than MAX_PATH", deep + "\\KOLVARD.CTX", deep + "\\OdbcDrm.dll"},
       {"relative: from another current directory than the program's", "X\\KOLVARD.CTX", BinPath("qdrive\\X\\OdbcDrm.dll"), kCurrentDirQdrive},
       {"directory without trailing backslash loads its parent's", BinPath("qdrive\\X"), BinPath("qdrive\\OdbcDrm.dll")},
       {"directory with trailing backslash", BinPath("qdrive\\X\\"), BinPath("qdrive\\X\\OdbcDrm.dll")},
@@ -162,7 +166,7 @@ TEST(ControlFileDirectory, LoadsTheManagerOfThatDirectory) {
     SetCurrentDirectoryA(cwd);
     EXPECT_TRUE(r.expected.empty() ? loaded.empty() : SamePath8(r.expected, loaded)) << "loaded " << loaded;
   }
-  for (const std::string &dir : {eightBit, cyrillic, nested}) {
+  for (const std::string &dir : {eightBit, cyrillic, nested, deep}) {
     DeleteFileW(Wide(dir + "\\OdbcDrm.dll").c_str());
     RemoveDirectoryW(Wide(dir).c_str());
   }
