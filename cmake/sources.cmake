@@ -12,7 +12,6 @@ set(KVDRM_PURE_SOURCES
     registry/dbcs.cpp
     registry/reg_text.cpp
     registry/text.cpp
-    registry/text16.cpp
     setup/attribute_list.cpp
     setup/dialog_template.cpp
     setup/storage_plan.cpp

@@ -7,6 +7,7 @@
 
 #include "include/kvdrm.h"
 #include "registry/registry.h"
+#include "registry/wide.h"
 
 namespace kvdrm {
 
@@ -21,17 +22,17 @@ bool LookupManager(const char *dataSource, ManagerLookup &out) {
     // opens for reading only. A key that does not open counts as absent.
     if (RegOpenKeyExA(kRegistryRoots[i], path.data, 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS) continue;
     out.root = i;
-    read = ReadRegString16(key.get(), L"CTX", out.ctx);
+    read = ReadRegStringW(key.get(), L"CTX", out.ctx);
     break;
   }
   TextFree(path);
   if (!read) return false;
 
-  out.directory = LastSeparator16(out.ctx.data, out.ctx.length);
-  static const char16_t kFile[] = u"" KVDRM_MANAGER_FILE;
-  char16_t *managerPath = static_cast<char16_t *>(malloc(out.directory * sizeof(char16_t) + sizeof kFile));
+  out.directory = LastSeparatorW(out.ctx.data, out.ctx.length);
+  static const WChar kFile[] = u"" KVDRM_MANAGER_FILE;
+  WChar *managerPath = static_cast<WChar *>(malloc(out.directory * sizeof(WChar) + sizeof kFile));
   if (!managerPath) return false;
-  if (out.directory) memcpy(managerPath, out.ctx.data, out.directory * sizeof(char16_t));
+  if (out.directory) memcpy(managerPath, out.ctx.data, out.directory * sizeof(WChar));
   memcpy(managerPath + out.directory, kFile, sizeof kFile);
   out.managerPath.data = managerPath;
   out.managerPath.length = out.directory + sizeof kFile / sizeof kFile[0] - 1;
@@ -40,14 +41,14 @@ bool LookupManager(const char *dataSource, ManagerLookup &out) {
 
 void FreeManagerLookup(ManagerLookup &lookup) {
   lookup.root = -1;
-  Text16Free(lookup.ctx);
+  WTextFree(lookup.ctx);
   lookup.directory = 0;
-  Text16Free(lookup.managerPath);
+  WTextFree(lookup.managerPath);
 }
 
 HMODULE LoadManager(const ManagerLookup &lookup) {
   if (!lookup.managerPath.data) return nullptr;
-  const wchar_t *path = reinterpret_cast<const wchar_t *>(lookup.managerPath.data);
+  const WCHAR *path = W(lookup.managerPath);
   if (!lookup.directory) return LoadLibraryW(path);
 
   // Most full paths fit here; a longer one, or one that grew with the

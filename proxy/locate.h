@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <stddef.h>
 
-#include "registry/text16.h"
+#include "registry/text.h"
 
 namespace kvdrm {
 
@@ -14,9 +14,9 @@ namespace kvdrm {
 // in any script works, whatever the ANSI code page.
 struct ManagerLookup {
   int root;             // index into kRegistryRoots of the key that opened; -1 none
-  Text16 ctx;           // the CTX value as read (empty when absent)
+  WText ctx;            // the CTX value as read (empty when absent)
   size_t directory;     // units of ctx up to its last ':' or '\' character: the control-file directory
-  Text16 managerPath;   // the directory + "OdbcDrm.dll", as CTX gives it (relative when CTX is)
+  WText managerPath;    // the directory + "OdbcDrm.dll", as CTX gives it (relative when CTX is)
 };
 
 // Opens root\Software\ODBC\ODBC.INI\<dataSource> for reading in each

@@ -24,7 +24,7 @@ SeparatorScan LastSeparator(const char *text, size_t len, LeadByteTest isLead) {
   return scan;
 }
 
-size_t LastSeparator16(const char16_t *text, size_t len) {
+size_t LastSeparatorW(const WChar *text, size_t len) {
   while (len > 0 && text[len - 1] != u':' && text[len - 1] != u'\\') --len;
   return len;
 }

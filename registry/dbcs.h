@@ -8,6 +8,8 @@
 #pragma once
 #include <stddef.h>
 
+#include "registry/text.h"
+
 namespace kvdrm {
 
 typedef bool (*LeadByteTest)(unsigned char c);
@@ -24,7 +26,7 @@ SeparatorScan LastSeparator(const char *text, size_t len, LeadByteTest isLead);
 
 // The same cut of a UTF-16 text: the length in units up to and including
 // its last ':' or '\' (0 when there is none).
-size_t LastSeparator16(const char16_t *text, size_t len);
+size_t LastSeparatorW(const WChar *text, size_t len);
 
 // Whether text[0..len) holds a '\' character.
 bool HasBackslash(const char *text, size_t len, LeadByteTest isLead);

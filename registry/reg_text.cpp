@@ -9,7 +9,7 @@ size_t RegTextLength(const char *bytes, size_t size) {
   return nul ? static_cast<size_t>(static_cast<const char *>(nul) - bytes) : size;
 }
 
-size_t RegTextLength16(const char16_t *units, size_t count) {
+size_t RegTextLengthW(const WChar *units, size_t count) {
   size_t n = 0;
   while (n < count && units[n] != u'\0') ++n;
   return n;

@@ -4,6 +4,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "registry/text.h"
+
 namespace kvdrm {
 
 // Length of the text held by a REG_SZ value of `size` bytes: the bytes up to
@@ -11,7 +13,7 @@ namespace kvdrm {
 size_t RegTextLength(const char *bytes, size_t size);
 // The same for a REG_SZ read with the wide call: its UTF-16 units up to the
 // first NUL unit, or all `count` of them.
-size_t RegTextLength16(const char16_t *units, size_t count);
+size_t RegTextLengthW(const WChar *units, size_t count);
 
 // Signed decimal form of a REG_DWORD, as ReadRegString gives it: no padding,
 // a leading minus for negative values. `out` needs 12 bytes; returns the

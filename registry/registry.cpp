@@ -4,10 +4,9 @@
 #include <string.h>
 
 #include "registry/reg_text.h"
+#include "registry/wide.h"
 
 namespace kvdrm {
-
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "the wide Windows calls take UTF-16");
 
 const HKEY kRegistryRoots[2] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
 
@@ -67,7 +66,7 @@ bool ReadRegString(HKEY key, const char *valueName, Text &text) {
   return true;
 }
 
-bool ReadRegString16(HKEY key, const wchar_t *valueName, Text16 &text) {
+bool ReadRegStringW(HKEY key, const WCHAR *valueName, WText &text) {
   // As ReadRegString: one query for most values, a DWORD at its own width.
   // The first buffer holds as many characters as ReadRegString's bytes.
   WCHAR first[MAX_PATH + 4] = {0, 0};
@@ -78,32 +77,32 @@ bool ReadRegString16(HKEY key, const wchar_t *valueName, Text16 &text) {
     const BYTE *b = reinterpret_cast<const BYTE *>(first);
     uint32_t v = b[0] | b[1] << 8 | b[2] << 16 | static_cast<uint32_t>(b[3]) << 24;
     char digits[12];
-    char16_t wide[12];
+    WChar wide[12];
     size_t n = FormatRegDword(v, digits);
-    for (size_t i = 0; i < n; ++i) wide[i] = static_cast<char16_t>(digits[i]);
-    return Text16Set(text, wide, n);
+    for (size_t i = 0; i < n; ++i) wide[i] = static_cast<WChar>(digits[i]);
+    return WTextSet(text, wide, n);
   }
   if ((rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) || type != REG_SZ) return true;
   if (rc == ERROR_SUCCESS) {
-    const char16_t *units = reinterpret_cast<const char16_t *>(first);
-    return Text16Set(text, units, RegTextLength16(units, bytes / sizeof(char16_t)));
+    const WChar *units = U(first);
+    return WTextSet(text, units, RegTextLengthW(units, bytes / sizeof(WChar)));
   }
 
-  const size_t units = bytes / sizeof(char16_t);
-  char16_t *buf = static_cast<char16_t *>(malloc((units + 1) * sizeof(char16_t)));
+  const size_t units = bytes / sizeof(WChar);
+  WChar *buf = static_cast<WChar *>(malloc((units + 1) * sizeof(WChar)));
   if (!buf) return false;
   DWORD got = bytes;
   type = REG_NONE;
   rc = RegQueryValueExW(key, valueName, nullptr, &type, reinterpret_cast<BYTE *>(buf), &got);
   // Changed or gone since the first query: empty, as ReadRegString reads it.
   if (rc != ERROR_SUCCESS || type != REG_SZ || got > bytes) got = 0;
-  size_t length = RegTextLength16(buf, got / sizeof(char16_t));
-  Text16Free(text);
+  size_t length = RegTextLengthW(buf, got / sizeof(WChar));
+  WTextFree(text);
   if (length == 0) {
     free(buf);
     return true;
   }
-  buf[length] = u'\0';
+  buf[length] = 0;
   text.data = buf;
   text.length = length;
   return true;

@@ -8,7 +8,6 @@
 
 #include "registry/dbcs.h"
 #include "registry/text.h"
-#include "registry/text16.h"
 
 namespace kvdrm {
 
@@ -43,7 +42,7 @@ bool ReadRegString(HKEY key, const char *valueName, Text &text);
 // ReadRegString with the wide call, into UTF-16: the same rules for the
 // same values (the registry holds REG_SZ in UTF-16, so no character is lost
 // to the ANSI code page); a value of an odd number of bytes loses the last.
-bool ReadRegString16(HKEY key, const wchar_t *valueName, Text16 &text);
+bool ReadRegStringW(HKEY key, const WCHAR *valueName, WText &text);
 
 // Writes bytes[0..length) as REG_SZ with a terminating NUL, which must
 // follow at bytes[length] (a Text's data or a C string; null writes the

@@ -463,10 +463,10 @@ struct Lookup {
       return kOutOfMemory;
     }
     found.root = lookup.root;
-    const wchar_t *ctx = reinterpret_cast<const wchar_t *>(kvdrm::Text16Str(lookup.ctx));
+    const wchar_t *ctx = reinterpret_cast<const wchar_t *>(kvdrm::WTextStr(lookup.ctx));
     found.ctx = Utf8(ctx, lookup.ctx.length);
     found.directory = Utf8(ctx, lookup.directory);
-    found.managerPath = Utf8(reinterpret_cast<const wchar_t *>(kvdrm::Text16Str(lookup.managerPath)),
+    found.managerPath = Utf8(reinterpret_cast<const wchar_t *>(kvdrm::WTextStr(lookup.managerPath)),
                              lookup.managerPath.length);
     return kFound;
   }

@@ -49,48 +49,44 @@ inline std::string LoadedPath(DrmArg handle) {
   return buf;
 }
 
-// Texts in any script: UTF-8 in the tests' tables, UTF-16 at the wide calls
-// (`codePage` CP_ACP for an ANSI text).
-inline std::wstring Wide(const std::string &s, UINT codePage = CP_UTF8) {
-  std::wstring w(s.size(), L'\0');
-  int n = s.empty() ? 0 : MultiByteToWideChar(codePage, 0, s.data(), static_cast<int>(s.size()), &w[0],
-                                              static_cast<int>(w.size()));
+// Texts in any script (testlib::U16 and Utf8 for UTF-8, the tables'
+// spelling): an ANSI text as the registry stores it, in UTF-16 through the
+// code page.
+inline std::u16string Acp16(const std::string &ansi) {
+  std::u16string w(ansi.size(), u'\0');
+  int n = ansi.empty() ? 0
+                       : MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()),
+                                             reinterpret_cast<WCHAR *>(&w[0]), static_cast<int>(w.size()));
   w.resize(n > 0 ? n : 0);
   return w;
 }
-inline std::string Utf8(const std::wstring &w) {
-  int n = w.empty() ? 0 : WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
-  std::string s(n > 0 ? n : 0, '\0');
-  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
-  return s;
-}
-// Whether the ANSI code page holds every character of a UTF-8 text exactly
-// (no default character, no best fit).
-inline bool AnsiHolds(const std::string &utf8) {
-  const std::wstring w = Wide(utf8);
+// Whether the ANSI code page holds every character of a text exactly (no
+// default character, no best fit).
+inline bool AnsiHolds(const std::u16string &w) {
   BOOL usedDefault = FALSE;
   char buf[1024];
-  int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, w.data(), static_cast<int>(w.size()), buf, sizeof buf,
-                              nullptr, &usedDefault);
-  return n > 0 && !usedDefault && Wide(std::string(buf, n), CP_ACP) == w;
+  int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, reinterpret_cast<const WCHAR *>(w.data()),
+                              static_cast<int>(w.size()), buf, sizeof buf, nullptr, &usedDefault);
+  return n > 0 && !usedDefault && Acp16(std::string(buf, n)) == w;
 }
-// Windows paths compare without regard to letter case; these are UTF-8.
+// SamePath for UTF-8 paths in any script.
 inline bool SamePath8(const std::string &a, const std::string &b) {
-  return lstrcmpiW(Wide(a).c_str(), Wide(b).c_str()) == 0;
+  return CompareStringOrdinal(reinterpret_cast<const WCHAR *>(testlib::U16(a).c_str()), -1,
+                              reinterpret_cast<const WCHAR *>(testlib::U16(b).c_str()), -1, TRUE) == CSTR_EQUAL;
 }
 // LoadedPath in UTF-8, whatever the folder's script or length.
 inline std::string LoadedPath8(DrmArg handle) {
   HMODULE m = reinterpret_cast<HMODULE>(testlib::Slots(handle)[3]);
-  static wchar_t buf[32768];
-  buf[0] = L'\0';
-  if (m) GetModuleFileNameW(m, buf, 32768);
-  return Utf8(buf);
+  static char16_t buf[32768];
+  buf[0] = u'\0';
+  if (m) GetModuleFileNameW(m, reinterpret_cast<WCHAR *>(buf), 32768);
+  return testlib::Utf8(buf);
 }
 // A REG_SZ of a UTF-8 text, written with the wide call; the registry's error.
 inline LONG SetString8(HKEY key, const wchar_t *value, const std::string &utf8) {
-  const std::wstring w = Wide(utf8);
+  const std::u16string w = testlib::U16(utf8);
   return RegSetValueExW(key, value, 0, REG_SZ, reinterpret_cast<const BYTE *>(w.c_str()),
-                        static_cast<DWORD>((w.size() + 1) * sizeof(wchar_t)));
+                        static_cast<DWORD>((w.size() + 1) * sizeof(char16_t)));
 }
 
 // A data source of its own under HKEY_CURRENT_USER whose CTX value lies in

@@ -18,6 +18,8 @@ namespace {
 
 const char kKanji[] = "\x95\x5C";  // its trail byte is 0x5C
 
+const WCHAR *Wz(const std::u16string &s) { return reinterpret_cast<const WCHAR *>(s.c_str()); }
+
 TEST(Cp932, TrailBytesAreNoSeparators) {
   ASSERT_EQ(932u, GetACP()) << "the program must run with LC_ALL=ja_JP.UTF-8";
   // Folders beside the program (the profile's temporary folder is not
@@ -29,8 +31,8 @@ TEST(Cp932, TrailBytesAreNoSeparators) {
     const std::string outside = path + "\\\xE8\xA1\xA8\xED\x95\x9C\xEA\xB8\x80";  // UTF-8
     Top() { CreateDirectoryA(path.c_str(), nullptr); }
     ~Top() {
-      DeleteFileW(proxytest::Wide(outside + "\\OdbcDrm.dll").c_str());
-      RemoveDirectoryW(proxytest::Wide(outside).c_str());
+      DeleteFileW(Wz(U16(outside + "\\OdbcDrm.dll")));
+      RemoveDirectoryW(Wz(U16(outside)));
       DeleteFileA((inner + "\\OdbcDrm.dll").c_str());
       RemoveDirectoryA(inner.c_str());
       DeleteFileA((path + "\\OdbcDrm.dll").c_str());
@@ -42,10 +44,9 @@ TEST(Cp932, TrailBytesAreNoSeparators) {
   ASSERT_TRUE(CopyFileA(proxytest::ManagerFile("ok").c_str(), (top.path + "\\OdbcDrm.dll").c_str(), FALSE));
   ASSERT_TRUE(CopyFileA(proxytest::ManagerFile("ok").c_str(), (inner + "\\OdbcDrm.dll").c_str(), FALSE));
   const std::string &outside = top.outside;
-  ASSERT_FALSE(proxytest::AnsiHolds(outside));
-  ASSERT_TRUE(CreateDirectoryW(proxytest::Wide(outside).c_str(), nullptr)) << GetLastError();
-  ASSERT_TRUE(CopyFileW(proxytest::Wide(proxytest::ManagerFile("ok")).c_str(),
-                        proxytest::Wide(outside + "\\OdbcDrm.dll").c_str(), FALSE));
+  ASSERT_FALSE(proxytest::AnsiHolds(U16(outside)));
+  ASSERT_TRUE(CreateDirectoryW(Wz(U16(outside)), nullptr)) << GetLastError();
+  ASSERT_TRUE(CopyFileW(Wz(U16(proxytest::ManagerFile("ok"))), Wz(U16(outside + "\\OdbcDrm.dll")), FALSE));
 
   // ANSI rows are written with the ANSI call, as setup writes them; UTF-8
   // ones with the wide call.
@@ -69,7 +70,7 @@ TEST(Cp932, TrailBytesAreNoSeparators) {
     }
     DrmArg h = 0;
     EXPECT_EQ(0, Begin()(&h, 0, 0, name.c_str()));
-    const std::string want = r.utf8 ? r.managerDir : proxytest::Utf8(proxytest::Wide(r.managerDir, CP_ACP));
+    const std::string want = r.utf8 ? r.managerDir : Utf8(proxytest::Acp16(r.managerDir));
     EXPECT_TRUE(proxytest::SamePath8(want + "\\OdbcDrm.dll", proxytest::LoadedPath8(h)))
         << proxytest::LoadedPath8(h);
     End()(h);

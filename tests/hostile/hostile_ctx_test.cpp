@@ -1,7 +1,7 @@
 // Hostile CTX values: huge texts, texts without their NUL or with NULs
 // inside, every other value type, short and long REG_DWORDs, a key deleted
 // under an open handle, a value rewritten while it is read. For each: what
-// ReadRegString and its wide twin ReadRegString16 (which sessions use)
+// ReadRegString and its wide twin ReadRegStringW (which sessions use)
 // yield, which manager a session then loads, and that no handle or heap is
 // left behind.
 #include <string.h>
@@ -17,8 +17,10 @@
 #include "registry/registry.h"
 #include "tests/common/testlib.h"
 #include "tests/common/leak_probe.h"
+#include "tests/common/proxy_util.h"
 
 using namespace testlib;
+using proxytest::Acp16;
 
 namespace {
 
@@ -41,29 +43,19 @@ std::string ReadCtx(HKEY key) {
   return read;
 }
 
-// The same with kvdrm::ReadRegString16.
+// The same with kvdrm::ReadRegStringW.
 std::u16string ReadCtx16(HKEY key) {
   static const char16_t kUnchanged16[] = u"<unchanged>";
-  kvdrm::Text16 text = {nullptr, 0};
-  EXPECT_TRUE(kvdrm::Text16Set(text, kUnchanged16, sizeof kUnchanged16 / 2 - 1));
-  EXPECT_TRUE(kvdrm::ReadRegString16(key, L"CTX", text));
+  kvdrm::WText text = {nullptr, 0};
+  EXPECT_TRUE(kvdrm::WTextSet(text, kUnchanged16, sizeof kUnchanged16 / 2 - 1));
+  EXPECT_TRUE(kvdrm::ReadRegStringW(key, L"CTX", text));
   EXPECT_EQ(text.length == 0, text.data == nullptr);
   if (text.data) {
     EXPECT_EQ(u'\0', text.data[text.length]);
   }
-  std::u16string read(kvdrm::Text16Str(text), text.length);
-  kvdrm::Text16Free(text);
+  std::u16string read(kvdrm::WTextStr(text), text.length);
+  kvdrm::WTextFree(text);
   return read;
-}
-
-// An ANSI text as the registry stores it: in UTF-16, through the code page.
-std::u16string Acp16(const std::string &s) {
-  std::u16string w(s.size(), u'\0');
-  int n = s.empty() ? 0
-                    : MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()),
-                                          reinterpret_cast<wchar_t *>(&w[0]), static_cast<int>(w.size()));
-  w.resize(n > 0 ? n : 0);
-  return w;
 }
 
 std::string ModulePath(uint32_t module) {
@@ -81,7 +73,7 @@ struct HostileValue {
   // Written with the wide call, `data` its UTF-16 bytes: then `read` is not
   // asked of ReadRegString (what it makes of a character outside the code
   // page is the platform's conversion), and `read16` is what
-  // ReadRegString16 yields. Otherwise that is `read` through the code page,
+  // ReadRegStringW yields. Otherwise that is `read` through the code page,
   // as the registry stores an ANSI value.
   bool wide = false;
   std::u16string read16 = u"";
@@ -263,7 +255,7 @@ TEST_F(HostileCtx, AbsentValueOrKeyLeavesTheText) {
   kvdrm::ManagerLookup where = {};
   EXPECT_TRUE(kvdrm::LookupManager(name.c_str(), where));
   EXPECT_EQ(-1, where.root);
-  EXPECT_TRUE(std::u16string(u"OdbcDrm.dll") == kvdrm::Text16Str(where.managerPath));
+  EXPECT_TRUE(std::u16string(u"OdbcDrm.dll") == kvdrm::WTextStr(where.managerPath));
   kvdrm::FreeManagerLookup(where);
 }
 

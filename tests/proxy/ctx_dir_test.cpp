@@ -36,6 +36,12 @@ struct CutRow {
   bool cp932 = false;  // cut as in code page 932 (else one byte a character)
 };
 
+// A UTF-8 path for the wide calls.
+std::wstring WidePath(const std::string &utf8) {
+  const std::u16string w = U16(utf8);
+  return std::wstring(w.begin(), w.end());
+}
+
 bool SingleByte(unsigned char) { return false; }
 // The lead bytes of code page 932.
 bool Cp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
@@ -105,7 +111,7 @@ TEST(ControlFileDirectory, LoadsTheManagerOfThatDirectory) {
   ASSERT_EQ(1252u, GetACP());
   const std::string eightBit = BinPath("qdrive\\X") + "\xC3\xA9";  // U+00E9
   const std::string cyrillic = BinPath("qdrive\\") + "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD";  // U+0418 U+0432 U+0430 U+043D
-  ASSERT_FALSE(AnsiHolds(cyrillic));
+  ASSERT_FALSE(AnsiHolds(U16(cyrillic)));
   // Under the current directory qdrive, X\X\ holds a manager too: a relative
   // directory given as it is to the altered search is taken from its own
   // folder again, and Wine then loads X\X\OdbcDrm.dll.
@@ -114,8 +120,8 @@ TEST(ControlFileDirectory, LoadsTheManagerOfThatDirectory) {
   const std::string deep = BinPath("qdrive\\") + std::string(240, 'd');
   ASSERT_GT(deep.size() + strlen("\\OdbcDrm.dll"), static_cast<size_t>(MAX_PATH));
   for (const std::string &dir : {eightBit, cyrillic, nested, deep}) {
-    CreateDirectoryW(Wide(dir).c_str(), nullptr);
-    ASSERT_TRUE(CopyFileW(Wide(ManagerFile("ok")).c_str(), Wide(dir + "\\OdbcDrm.dll").c_str(), FALSE)) << dir;
+    CreateDirectoryW(WidePath(dir).c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(WidePath(ManagerFile("ok")).c_str(), WidePath(dir + "\\OdbcDrm.dll").c_str(), FALSE)) << dir;
   }
   const LoadRow rows[] = {
       {"backslash path", BinPath("qdrive\\X\\KOLVARD.CTX"), BinPath("qdrive\\X\\OdbcDrm.dll")},
@@ -167,8 +173,8 @@ TEST(ControlFileDirectory, LoadsTheManagerOfThatDirectory) {
     EXPECT_TRUE(r.expected.empty() ? loaded.empty() : SamePath8(r.expected, loaded)) << "loaded " << loaded;
   }
   for (const std::string &dir : {eightBit, cyrillic, nested, deep}) {
-    DeleteFileW(Wide(dir + "\\OdbcDrm.dll").c_str());
-    RemoveDirectoryW(Wide(dir).c_str());
+    DeleteFileW(WidePath(dir + "\\OdbcDrm.dll").c_str());
+    RemoveDirectoryW(WidePath(dir).c_str());
   }
 }
 

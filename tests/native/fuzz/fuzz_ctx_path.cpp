@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   memcpy(utf16, data, units * sizeof(char16_t));
   for (size_t i = 0; i < units; ++i)
     projected[i] = utf16[i] == u':' ? ':' : utf16[i] == u'\\' ? '\\' : 'a';
-  if (kvdrm::LastSeparator16(utf16, units) != kvdrm::LastSeparator(projected, units, SingleByte).end) abort();
+  if (kvdrm::LastSeparatorW(utf16, units) != kvdrm::LastSeparator(projected, units, SingleByte).end) abort();
   free(utf16);
   free(projected);
   return 0;

@@ -8,11 +8,11 @@
 
 #include "registry/dbcs.h"
 #include "registry/reg_text.h"
-#include "registry/text16.h"
+#include "registry/text.h"
 
 namespace {
 
-TEST(ControlFileDirectory16, CutsAfterLastColonOrBackslash) {
+TEST(ControlFileDirectoryW, CutsAfterLastColonOrBackslash) {
   struct Row {
     std::u16string path;
     size_t len;  // npos: the whole path
@@ -43,13 +43,13 @@ TEST(ControlFileDirectory16, CutsAfterLastColonOrBackslash) {
   };
   for (const Row &r : rows) {
     size_t len = r.len == std::u16string::npos ? r.path.size() : r.len;
-    size_t got = kvdrm::LastSeparator16(r.path.data(), len);
+    size_t got = kvdrm::LastSeparatorW(r.path.data(), len);
     EXPECT_TRUE(r.directory == r.path.substr(0, got)) << "row of " << r.path.size() << " units, cut at " << got;
   }
-  EXPECT_EQ(0u, kvdrm::LastSeparator16(nullptr, 0));
+  EXPECT_EQ(0u, kvdrm::LastSeparatorW(nullptr, 0));
 }
 
-TEST(RegText16, LengthUpToTheFirstNulUnit) {
+TEST(RegTextW, LengthUpToTheFirstNulUnit) {
   const std::u16string nul(1, u'\0');
   struct Row {
     std::u16string units;
@@ -63,15 +63,15 @@ TEST(RegText16, LengthUpToTheFirstNulUnit) {
       // A unit whose low or high byte is 0 is no NUL.
       {u"\u0100\u0001\u4E00", 3},
   };
-  for (const Row &r : rows) EXPECT_EQ(r.length, kvdrm::RegTextLength16(r.units.data(), r.units.size()));
+  for (const Row &r : rows) EXPECT_EQ(r.length, kvdrm::RegTextLengthW(r.units.data(), r.units.size()));
 
-  kvdrm::Text16 t = {nullptr, 0};
-  ASSERT_TRUE(kvdrm::Text16Set(t, u"\u0418x", 2));
-  EXPECT_TRUE(std::u16string(u"\u0418x") == kvdrm::Text16Str(t));
-  ASSERT_TRUE(kvdrm::Text16Set(t, nullptr, 0));
+  kvdrm::WText t = {nullptr, 0};
+  ASSERT_TRUE(kvdrm::WTextSet(t, u"\u0418x", 2));
+  EXPECT_TRUE(std::u16string(u"\u0418x") == kvdrm::WTextStr(t));
+  ASSERT_TRUE(kvdrm::WTextSet(t, nullptr, 0));
   EXPECT_EQ(nullptr, t.data);
-  EXPECT_TRUE(std::u16string() == kvdrm::Text16Str(t));
-  kvdrm::Text16Free(t);
+  EXPECT_TRUE(std::u16string() == kvdrm::WTextStr(t));
+  kvdrm::WTextFree(t);
 }
 
 }  // namespace
