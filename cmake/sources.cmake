@@ -9,7 +9,6 @@
 get_filename_component(root ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
 set(KVDRM_PURE_SOURCES
     proxy/info_local.cpp
-    registry/dbcs.cpp
     registry/reg_text.cpp
     registry/text.cpp
     setup/attribute_list.cpp

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "include/kvdrm.h"
+#include "registry/reg_text.h"
 #include "registry/registry.h"
 #include "registry/wide.h"
 

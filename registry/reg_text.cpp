@@ -1,13 +1,6 @@
 #include "registry/reg_text.h"
 
-#include <string.h>
-
 namespace kvdrm {
-
-size_t RegTextLength(const char *bytes, size_t size) {
-  const void *nul = memchr(bytes, 0, size);
-  return nul ? static_cast<size_t>(static_cast<const char *>(nul) - bytes) : size;
-}
 
 size_t RegTextLengthW(const WChar *units, size_t count) {
   size_t n = 0;
@@ -28,6 +21,11 @@ size_t FormatRegDword(uint32_t value, char out[12]) {
   if (s < 0) out[len++] = '-';
   while (n > 0) out[len++] = digits[--n];
   out[len] = '\0';
+  return len;
+}
+
+size_t LastSeparatorW(const WChar *text, size_t len) {
+  while (len > 0 && text[len - 1] != u':' && text[len - 1] != u'\\') --len;
   return len;
 }
 

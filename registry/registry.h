@@ -4,9 +4,6 @@
 #pragma once
 #include <windows.h>
 
-#include <stddef.h>
-
-#include "registry/dbcs.h"
 #include "registry/text.h"
 
 namespace kvdrm {
@@ -24,31 +21,19 @@ inline constexpr char kDataSourceListKey[] = KVDRM_ODBC_INI_KEY "\\ODBC Data Sou
 // HKEY_LOCAL_MACHINE only.
 inline constexpr char kOdbcInstKey[] = "Software\\ODBC\\ODBCINST.INI";
 
-// Whether c leads a double-byte character in the ANSI code page.
-bool AcpLeadByte(unsigned char c);
-
 // out = base + "\" + name (a null name counts as empty). False, with out
 // unchanged, when memory is short.
 bool RegPath(Text &out, const char *base, const char *name);
 
-// Reads a REG_SZ value into `text`: its bytes up to the first NUL, or all
-// of them when it was stored without one. A REG_DWORD of at most 4 bytes
-// reads as signed decimal. Absent values, other types and a value that
-// cannot be read leave `text` as it was; a value that changes type or grows
-// between the two queries a long text needs reads as empty. False only
-// when memory is short (then `text` is as it was).
-bool ReadRegString(HKEY key, const char *valueName, Text &text);
-
-// ReadRegString with the wide call, into UTF-16: the same rules for the
-// same values (the registry holds REG_SZ in UTF-16, so no character is lost
-// to the ANSI code page); a value of an odd number of bytes loses the last.
+// Reads a REG_SZ value into `text`, in UTF-16 as the registry holds it (no
+// character is lost to the ANSI code page): its units up to the first NUL,
+// or all of them when it was stored without one; a value of an odd number
+// of bytes loses the last. A REG_DWORD of at most 4 bytes reads as signed
+// decimal. Absent values, other types and a value that cannot be read leave
+// `text` as it was; a value that changes type or grows between the two
+// queries a long text needs reads as empty. False only when memory is short
+// (then `text` is as it was).
 bool ReadRegStringW(HKEY key, const WCHAR *valueName, WText &text);
-
-// Writes bytes[0..length) as REG_SZ with a terminating NUL, which must
-// follow at bytes[length] (a Text's data or a C string; null writes the
-// empty text). The registry's error: ERROR_INVALID_HANDLE for a null key,
-// ERROR_SUCCESS when written.
-LONG WriteRegString(HKEY key, const char *valueName, const char *bytes, size_t length);
 
 // Closes the key it holds when it goes out of scope.
 class RegKey {

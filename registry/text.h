@@ -3,7 +3,8 @@
 // records: no constructors, no destructors; the owner frees them. Pure code,
 // built natively too.
 //
-// Text holds ANSI bytes (what sessions and the driver are given). WText
+// Text holds bytes: a key path in the ANSI code page (the driver names its
+// data source in it), or a value's raw data. WText
 // holds UTF-16 code units, the setup library's own form: char16_t, not
 // wchar_t, because the pure code is built natively as well, where wchar_t
 // is 32 bits; the Windows side reads it as WCHAR (registry/wide.h).
@@ -18,14 +19,7 @@ struct Text {
   size_t length;
 };
 
-// Replaces t with bytes[0..n) (n may be 0, bytes then may be null). False,
-// with t unchanged, when memory is short.
-bool TextSet(Text &t, const char *bytes, size_t n);
-bool TextSetZ(Text &t, const char *z);  // a NUL-terminated text; null is ""
 void TextFree(Text &t);
-// The text as a NUL-terminated string; "" for the empty text.
-inline const char *TextStr(const Text &t) { return t.data ? t.data : ""; }
-bool TextEqual(const Text &t, const char *bytes, size_t n);
 
 typedef char16_t WChar;
 

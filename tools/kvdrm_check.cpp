@@ -183,7 +183,7 @@ bool ReadOnly(HKEY root, const std::string &path, REGSAM view) {
   return !OpenKey(root, path, KEY_ALL_ACCESS | view, full);
 }
 
-// A value as text, by a session's rules for CTX (kvdrm::ReadRegString): a
+// A value as text, by a session's rules for CTX (kvdrm::ReadRegStringW): a
 // REG_SZ up to its first NUL, a REG_DWORD of at most 4 bytes in signed
 // decimal, nothing of other types. Read whole, in UTF-16. Whether it exists.
 bool ReadValue(HKEY key, const char *name, std::string &text) {

@@ -1,15 +1,14 @@
 // Which OdbcDrm.dll a data source leads to: the key it reads (HKEY_CURRENT_USER
-// before HKEY_LOCAL_MACHINE, read access enough, the empty name), the pure
-// directory cut of its CTX value, and the file the real loader actually
-// loaded for it, in any script (CTX written and paths read with the wide
-// calls). A bare-name load is made visible by letting it find the ok3 copy
-// (SetDllDirectory).
+// before HKEY_LOCAL_MACHINE, read access enough, the empty name) and the
+// file the real loader actually loaded for it, in any script (CTX written
+// and paths read with the wide calls). A bare-name load is made visible by
+// letting it find the ok3 copy (SetDllDirectory). The pure cut of the CTX
+// text alone: tests/native.
 #include <gtest/gtest.h>
 #include <string.h>
 
 #include <memory>
 
-#include "registry/dbcs.h"
 #include "tests/common/proxy_util.h"
 
 using namespace testlib;
@@ -29,56 +28,10 @@ std::string LoadedFor(const char *name) {
   return path;
 }
 
-struct CutRow {
-  const char *path;
-  size_t len;  // 0: strlen(path)
-  const char *directory;
-  bool cp932 = false;  // cut as in code page 932 (else one byte a character)
-};
-
 // A UTF-8 path for the wide calls.
 std::wstring WidePath(const std::string &utf8) {
   const std::u16string w = U16(utf8);
   return std::wstring(w.begin(), w.end());
-}
-
-bool SingleByte(unsigned char) { return false; }
-// The lead bytes of code page 932.
-bool Cp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
-TEST(ControlFileDirectory, CutsAfterLastColonOrBackslash) {
-  const CutRow rows[] = {
-      {"C:\\KOLVAR\\KOLVARD.CTX", 0, "C:\\KOLVAR\\"},
-      {"D:KOLVARD.CTX", 0, "D:"},
-      {"C:\\KOLVAR", 0, "C:\\"},
-      {"C:\\KOLVAR\\", 0, "C:\\KOLVAR\\"},
-      {"C:/KOLVAR/KOLVARD.CTX", 0, "C:"},
-      {"KOLVAR/KOLVARD.CTX", 0, ""},
-      {"KOLVARD.CTX", 0, ""},
-      {"", 0, ""},
-      {"\\", 0, "\\"},
-      {":", 0, ":"},
-      {"a:b\\c:d", 0, "a:b\\c:"},
-      {"\\\\srv\\share\\K.CTX", 0, "\\\\srv\\share\\"},
-      {"C:\\K\\x:y", 0, "C:\\K\\x:"},
-      // Only the counted part is scanned: bytes past len are not looked at.
-      {"C:\\K\\L", 4, "C:\\"},
-      {"C:\\K\\L\\", 6, "C:\\K\\"},
-      {"ab\\c\0d", 6, "ab\\"},
-      // Code page 932: "\x95\x5C" and "\x83\x5C" are one character each.
-      {"C:\\\x95\x5C\\K.CTX", 0, "C:\\\x95\x5C\\", true},
-      {"C:\\D\\\x95\x5C.CTX", 0, "C:\\D\\", true},
-      {"C:\\D\\\x95\x5C.CTX", 0, "C:\\D\\\x95\x5C", false},
-      {"\x83\x5C\x83\x5C", 0, "", true},
-      {"a\\\x83", 0, "a\\", true},             // a lead byte at the end stands alone
-      {"a\\\x83\x5C", 4, "a\\", true},         // its trail byte lies past len
-      {"\x5C\x83\x5C:x", 0, "\x5C\x83\x5C:", true},
-  };
-  for (const CutRow &r : rows) {
-    size_t len = r.len ? r.len : strlen(r.path);
-    size_t got = kvdrm::LastSeparator(r.path, len, r.cp932 ? Cp932Lead : SingleByte).end;
-    EXPECT_EQ(std::string(r.directory), std::string(r.path, got)) << "path " << r.path;
-  }
 }
 
 enum Setup { kPlain, kCurrentDirQX, kDllDirOk3, kCurrentDirQdrive };

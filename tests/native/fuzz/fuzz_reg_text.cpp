@@ -1,18 +1,23 @@
-// Registry value decoding: the text length of a REG_SZ value's bytes,
-// checked against a plain count (the decimal form of a REG_DWORD is swept
-// in tests/native/unit).
+// Registry value decoding: the text length of a REG_SZ value read with the
+// wide call, checked against a plain count of its units up to the first NUL
+// unit (the decimal form of a REG_DWORD is swept in tests/native/unit).
 #include <stdint.h>
 #include <stdlib.h>
 
 #include "registry/reg_text.h"
+#include "utf16_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  // libFuzzer's buffer is exactly `size` bytes on the heap: a read past the
-  // value's bytes is an ASan report.
-  const char *bytes = reinterpret_cast<const char *>(data);
-  size_t len = kvdrm::RegTextLength(bytes, size);
+  // Exactly the value's units on the heap: a read past them is an ASan
+  // report.
+  const size_t count = size / 2;
+  char16_t *units = static_cast<char16_t *>(malloc(count ? count * sizeof(char16_t) : 1));
+  if (!units) abort();
+  ReadUnitsLE(data, size, units);
+  size_t len = kvdrm::RegTextLengthW(units, count);
   size_t expect = 0;
-  while (expect < size && bytes[expect] != 0) ++expect;
+  while (expect < count && units[expect] != 0) ++expect;
+  free(units);
   if (len != expect) abort();
   return 0;
 }

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include "registry/dbcs.h"
 #include "registry/reg_text.h"
 #include "registry/text.h"
 
@@ -21,23 +20,37 @@ TEST(ControlFileDirectoryW, CutsAfterLastColonOrBackslash) {
       {u"C:\\KOLVAR\\KOLVARD.CTX", std::u16string::npos, u"C:\\KOLVAR\\"},
       {u"D:KOLVARD.CTX", std::u16string::npos, u"D:"},
       {u"C:\\KOLVAR", std::u16string::npos, u"C:\\"},
+      {u"C:\\KOLVAR\\", std::u16string::npos, u"C:\\KOLVAR\\"},
+      {u"KOLVAR/KOLVARD.CTX", std::u16string::npos, u""},
       {u"C:/KOLVAR/KOLVARD.CTX", std::u16string::npos, u"C:"},
       {u"KOLVARD.CTX", std::u16string::npos, u""},
       {u"", std::u16string::npos, u""},
       {u"\\", std::u16string::npos, u"\\"},
+      {u":", std::u16string::npos, u":"},
       {u"a:b\\c:d", std::u16string::npos, u"a:b\\c:"},
       {u"\\\\srv\\share\\K.CTX", std::u16string::npos, u"\\\\srv\\share\\"},
+      {u"C:\\K\\x:y", std::u16string::npos, u"C:\\K\\x:"},
       {u"C:\\\u0418\u0432\u0430\u043D\\K.CTX", std::u16string::npos, u"C:\\\u0418\u0432\u0430\u043D\\"},
       // U+955C and U+5C95: a byte of 0x5C either way round; U+3A3A, U+FF3C
       // (fullwidth backslash), U+00A5 (the yen sign 0x5C shows in 932).
       {u"C:\\D\\\u955C\u5C95.CTX", std::u16string::npos, u"C:\\D\\"},
       {u"C:\\\u8868\\\u3A3A\uFF3C\u00A5", std::u16string::npos, u"C:\\\u8868\\"},
+      // Names whose code page 932 form has 0x5C as a trail byte (U+8868
+      // is 0x95 0x5C, U+30BD 0x83 0x5C), and the bytes 0x95 0x5C read as
+      // code page 1252 (U+2022, then a real backslash).
+      {u"C:\\\u8868\\K.CTX", std::u16string::npos, u"C:\\\u8868\\"},
+      {u"C:\\D\\\u8868.CTX", std::u16string::npos, u"C:\\D\\"},
+      {u"C:\\D\\\u2022\\.CTX", std::u16string::npos, u"C:\\D\\\u2022\\"},
+      {u"\u30BD\u30BD", std::u16string::npos, u""},
+      {u"\\\u30BD:x", std::u16string::npos, u"\\\u30BD:"},
       // Surrogate pairs and lone surrogates, one with 0x5C in its low byte.
       {u"C:\\\U0001F600\\\U0001F600", std::u16string::npos, u"C:\\\U0001F600\\"},
       {u"a\\\xD800\xDC5C", std::u16string::npos, u"a\\"},
       {u"a\\\xDC5C\\\xD800", std::u16string::npos, u"a\\\xDC5C\\"},
       // Only the counted part is scanned; NULs are units like others.
       {u"C:\\K\\L", 4, u"C:\\"},
+      {u"C:\\K\\L\\", 6, u"C:\\K\\"},
+      {std::u16string(u"ab\\c\0d", 6), 6, u"ab\\"},
       {std::u16string(u"ab\\c\0d\\e", 8), 5, u"ab\\"},
       {std::u16string(u"ab\\c\0d\\e", 8), 8, std::u16string(u"ab\\c\0d\\", 7)},
   };
