@@ -6,6 +6,7 @@
 
 #include "setup/attribute_list.h"
 #include "setup/storage_plan.h"
+#include "tests/common/registry_upper.h"
 #include "tests/common/attribute_list_text.h"
 #include "tests/common/testlib.h"
 
@@ -16,14 +17,7 @@ using testlib::Utf8;
 
 namespace {
 
-// The registry's letter case for the characters the tests use: ASCII, and
-// the two letters outside it whose upper case is an ASCII letter.
-WChar Upper(WChar c) {
-  if (c >= u'a' && c <= u'z') return static_cast<WChar>(c - u'a' + u'A');
-  if (c == u'\u0131') return u'I';  // dotless i
-  if (c == u'\u017F') return u'S';  // long s
-  return c;
-}
+constexpr auto Upper = testmodel::RegistryUpper;
 // Code page 1252 in brief: Latin-1 and the euro sign.
 bool Fits1252(const WChar *name) {
   for (; *name; ++name)

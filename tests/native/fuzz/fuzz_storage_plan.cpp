@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "setup/storage_plan.h"
+#include "tests/common/registry_upper.h"
 #include "utf16_input.h"
 
 namespace {
@@ -24,14 +25,7 @@ namespace {
 using kvdrm::WChar;
 typedef std::u16string Name;
 
-// The registry's letter case, as far as this harness needs it: ASCII, and
-// the two letters outside it whose upper case is an ASCII letter.
-WChar Upper(WChar c) {
-  if (c >= u'a' && c <= u'z') return static_cast<WChar>(c - u'a' + u'A');
-  if (c == u'\u0131') return u'I';  // dotless i
-  if (c == u'\u017F') return u'S';  // long s
-  return c;
-}
+constexpr auto Upper = testmodel::RegistryUpper;
 
 // A code page that holds Latin-1 and nothing else.
 bool FitsLatin1(const WChar *name) {
