@@ -24,6 +24,20 @@ bool RegPath(Text &out, const char *base, const char *name) {
   return true;
 }
 
+bool RegPathW(WText &out, const WCHAR *base, const WChar *name) {
+  size_t b = wcslen(base), n = WLength(name);
+  WChar *path = static_cast<WChar *>(malloc((b + 1 + n + 1) * sizeof(WChar)));
+  if (!path) return false;
+  memcpy(path, base, b * sizeof(WChar));
+  path[b] = u'\\';
+  if (n) memcpy(path + b + 1, name, n * sizeof(WChar));
+  path[b + 1 + n] = 0;
+  WTextFree(out);
+  out.data = path;
+  out.length = b + 1 + n;
+  return true;
+}
+
 bool ReadRegStringW(HKEY key, const WCHAR *valueName, WText &text) {
   // Most values (a control-file path) fit the first query, which saves the
   // second one: each query is a round trip to the registry. A REG_DWORD is

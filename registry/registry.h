@@ -13,17 +13,26 @@ namespace kvdrm {
 extern const HKEY kRegistryRoots[2];
 
 #define KVDRM_ODBC_INI_KEY "Software\\ODBC\\ODBC.INI"
+#define KVDRM_DATA_SOURCE_LIST_KEY KVDRM_ODBC_INI_KEY "\\ODBC Data Sources"
+#define KVDRM_ODBC_INST_KEY "Software\\ODBC\\ODBCINST.INI"
 // A data source is the subkey of its name; "ODBC Data Sources" lists them.
+// Sessions name it in the ANSI code page, setup in UTF-16: each key has both.
 inline constexpr char kOdbcIniKey[] = KVDRM_ODBC_INI_KEY;
-inline constexpr char kDataSourceListKey[] = KVDRM_ODBC_INI_KEY "\\ODBC Data Sources";
-#undef KVDRM_ODBC_INI_KEY
+inline constexpr WCHAR kOdbcIniKeyW[] = L"" KVDRM_ODBC_INI_KEY;
+inline constexpr char kDataSourceListKey[] = KVDRM_DATA_SOURCE_LIST_KEY;
+inline constexpr WCHAR kDataSourceListKeyW[] = L"" KVDRM_DATA_SOURCE_LIST_KEY;
 // A driver's registration is the subkey of its description, under
 // HKEY_LOCAL_MACHINE only.
-inline constexpr char kOdbcInstKey[] = "Software\\ODBC\\ODBCINST.INI";
+inline constexpr char kOdbcInstKey[] = KVDRM_ODBC_INST_KEY;
+inline constexpr WCHAR kOdbcInstKeyW[] = L"" KVDRM_ODBC_INST_KEY;
+#undef KVDRM_ODBC_INI_KEY
+#undef KVDRM_DATA_SOURCE_LIST_KEY
+#undef KVDRM_ODBC_INST_KEY
 
 // out = base + "\" + name (a null name counts as empty). False, with out
 // unchanged, when memory is short.
 bool RegPath(Text &out, const char *base, const char *name);
+bool RegPathW(WText &out, const WCHAR *base, const WChar *name);
 
 // Reads a REG_SZ value into `text`, in UTF-16 as the registry holds it (no
 // character is lost to the ANSI code page): its units up to the first NUL,

@@ -19,27 +19,6 @@ static_assert(kPassAccess[0] == KEY_ALL_ACCESS && kPassAccess[1] == (KEY_ALL_ACC
 
 namespace {
 
-const WCHAR kOdbcIniKeyW[] = L"Software\\ODBC\\ODBC.INI";
-const WCHAR kDataSourceListKeyW[] = L"Software\\ODBC\\ODBC.INI\\ODBC Data Sources";
-const WCHAR kOdbcInstKeyW[] = L"Software\\ODBC\\ODBCINST.INI";
-
-// base + "\" + name. False, with out unchanged, when memory is short.
-bool WidePath(WText &out, const WCHAR *base, const WChar *name) {
-  size_t b = wcslen(base), n = WLength(name);
-  WText path = {nullptr, 0};
-  WChar *p = static_cast<WChar *>(malloc((b + 1 + n + 1) * sizeof(WChar)));
-  if (!p) return false;
-  memcpy(p, base, b * sizeof(WChar));
-  p[b] = u'\\';
-  if (n) memcpy(p + b + 1, name, n * sizeof(WChar));
-  p[b + 1 + n] = 0;
-  path.data = p;
-  path.length = b + 1 + n;
-  WTextFree(out);
-  out = path;
-  return true;
-}
-
 // ---- Values, read exactly ----
 
 // Appends n bytes to a growing buffer; false when memory is short.
@@ -60,9 +39,9 @@ DWORD TakeDword(const char *&p) {
   return v;
 }
 
-// One value of a packed key: its name (units, not terminated) and bytes.
+// One value of a packed key: its NUL-terminated name and its bytes.
 struct PackedValue {
-  const WCHAR *name;  // unaligned in the buffer: read through memcpy only
+  const WCHAR *name;
   DWORD nameUnits;
   DWORD type;
   DWORD size;
@@ -74,28 +53,20 @@ bool NextValue(const char *&p, const char *end, PackedValue &v) {
   if (!p || p >= end) return false;
   v.nameUnits = TakeDword(p);
   v.name = reinterpret_cast<const WCHAR *>(p);
-  p += v.nameUnits * sizeof(WCHAR);
+  p += (v.nameUnits + 1) * sizeof(WCHAR);
   v.type = TakeDword(p);
   v.size = TakeDword(p);
   v.data = reinterpret_cast<const BYTE *>(p);
-  p += v.size;
+  p += v.size + (v.size & 1);
   return true;
 }
 
-// A packed value's name as a NUL-terminated text (the buffer packs them
-// without terminators, at any alignment). Null when memory is short.
-WCHAR *ValueName(const PackedValue &v) {
-  WCHAR *name = static_cast<WCHAR *>(malloc((v.nameUnits + 1) * sizeof(WCHAR)));
-  if (!name) return nullptr;
-  memcpy(name, v.name, v.nameUnits * sizeof(WCHAR));
-  name[v.nameUnits] = 0;
-  return name;
-}
-
-// A key's values packed one after the other: name length in units, name,
-// type, size, bytes (the numbers as DWORDs). The buffers come from the
-// key's own largest name and value, so names and data of any length and
-// any script are kept. ERROR_OUTOFMEMORY when memory is short.
+// A key's values packed one after the other: name length in units, name
+// with its NUL, type, size, bytes (the numbers as DWORDs), padded to an
+// even length so that every name starts on a WCHAR boundary of the
+// buffer. The buffers come from the key's own largest name and value, so
+// names and data of any length and any script are kept.
+// ERROR_OUTOFMEMORY when memory is short.
 LONG PackValues(HKEY key, Text &out) {
   LONG rc = ERROR_MORE_DATA;
   // A value that grows between the sizing and the reading: size again.
@@ -116,8 +87,10 @@ LONG PackValues(HKEY key, Text &out) {
         break;
       }
       if (rc != ERROR_SUCCESS) break;
-      if (!Append(out, &nameUnits, sizeof nameUnits) || !Append(out, name, nameUnits * sizeof(WCHAR)) ||
-          !Append(out, &type, sizeof type) || !Append(out, &size, sizeof size) || !Append(out, data, size))
+      static const char kPad = 0;
+      if (!Append(out, &nameUnits, sizeof nameUnits) || !Append(out, name, (nameUnits + 1) * sizeof(WCHAR)) ||
+          !Append(out, &type, sizeof type) || !Append(out, &size, sizeof size) || !Append(out, data, size) ||
+          !Append(out, &kPad, size & 1))
         rc = ERROR_OUTOFMEMORY;
     }
     free(name);
@@ -170,10 +143,7 @@ bool FindPacked(const Text &packed, const WCHAR *name, PackedValue &found) {
   int units = static_cast<int>(wcslen(name));
   PackedValue v;
   while (NextValue(p, end, v)) {
-    WCHAR *vName = ValueName(v);
-    bool same = vName && SameValueName(vName, static_cast<int>(v.nameUnits), name, units);
-    free(vName);
-    if (same) {
+    if (SameValueName(v.name, static_cast<int>(v.nameUnits), name, units)) {
       found = v;
       return true;
     }
@@ -196,26 +166,16 @@ void RestoreValues(HKEY key, const Text &packed) {
     for (DWORD i = count; name && i-- > 0;) {
       DWORD units = nameMax + 1;
       if (RegEnumValueW(key, i, name, &units, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) continue;
+      // Same name in another letter case: made again below as it was.
       PackedValue v;
-      bool keep = false;
-      if (FindPacked(packed, name, v)) {
-        // Same name in another letter case: made again below as it was.
-        WCHAR *saved = ValueName(v);
-        keep = saved && wcscmp(saved, name) == 0;
-        free(saved);
-      }
-      if (!keep) RegDeleteValueW(key, name);
+      if (!FindPacked(packed, name, v) || wcscmp(v.name, name) != 0) RegDeleteValueW(key, name);
     }
     free(name);
   }
   const char *p = packed.data, *end = packed.data + packed.length;
   PackedValue v;
-  while (NextValue(p, end, v)) {
-    WCHAR *name = ValueName(v);
-    if (!name) continue;
-    if (!HoldsValue(key, name, v.type, v.data, v.size)) RegSetValueExW(key, name, 0, v.type, v.data, v.size);
-    free(name);
-  }
+  while (NextValue(p, end, v))
+    if (!HoldsValue(key, v.name, v.type, v.data, v.size)) RegSetValueExW(key, v.name, 0, v.type, v.data, v.size);
 }
 
 // ---- The journal ----
@@ -230,6 +190,12 @@ void FreeEntry(SavedEntry &e) {
   TextFree(e.data);
   WTextFree(e.keyClass);
   TextFree(e.security);
+}
+
+// Where a remembered place lies: the data source's key, or the list that
+// holds its value.
+bool PlacePath(WText &path, bool isKey, const WChar *name) {
+  return isKey ? RegPathW(path, kOdbcIniKeyW, name) : WTextSetZ(path, U(kDataSourceListKeyW));
 }
 
 // The key's class and access list, for a key that must be made again.
@@ -284,7 +250,7 @@ LONG Remember(Journal &journal, HKEY root, REGSAM view, bool isKey, const WChar 
   if (!WTextSetZ(e.name, name)) return ERROR_OUTOFMEMORY;
   WText path = {nullptr, 0};
   LONG rc = ERROR_OUTOFMEMORY;
-  if (isKey ? WidePath(path, kOdbcIniKeyW, name) : WTextSetZ(path, U(kDataSourceListKeyW))) {
+  if (PlacePath(path, isKey, name)) {
     RegKey key;
     // READ_CONTROL for the access list; a key that grants only reading
     // values is remembered without it.
@@ -320,7 +286,7 @@ bool SamePlace(const SavedEntry &a, const SavedEntry &b) {
 // holds its class and access list as first seen.
 void MakeKeyAgain(const SavedEntry &e, const SavedEntry &itself) {
   WText path = {nullptr, 0};
-  if (!WidePath(path, kOdbcIniKeyW, WTextStr(e.name))) return;
+  if (!RegPathW(path, kOdbcIniKeyW, WTextStr(e.name))) return;
   SECURITY_ATTRIBUTES sa = {sizeof sa, itself.security.data, FALSE};
   WCHAR *keyClass = itself.keyClass.data ? W(itself.keyClass.data) : nullptr;
   RegKey key;
@@ -339,8 +305,7 @@ void MakeKeyAgain(const SavedEntry &e, const SavedEntry &itself) {
 // Whether the place is now as `e` remembers it (a key: its values only).
 bool Unchanged(const SavedEntry &e) {
   WText path = {nullptr, 0};
-  if (!(e.isKey ? WidePath(path, kOdbcIniKeyW, WTextStr(e.name)) : WTextSetZ(path, U(kDataSourceListKeyW))))
-    return false;
+  if (!PlacePath(path, e.isKey, WTextStr(e.name))) return false;
   RegKey key;
   LONG rc = RegOpenKeyExW(e.root, W(path), 0, KEY_QUERY_VALUE | e.view, key.out());
   WTextFree(path);
@@ -391,7 +356,7 @@ void PutBackEntry(const Journal &journal, int index) {
     }
   const SavedEntry &itself = journal.entries[first];
   WText path = {nullptr, 0};
-  if (!WidePath(path, kOdbcIniKeyW, WTextStr(e.name))) return;
+  if (!RegPathW(path, kOdbcIniKeyW, WTextStr(e.name))) return;
   RegKey key;
   LONG rc = RegOpenKeyExW(e.root, W(path), 0, KEY_QUERY_VALUE | KEY_SET_VALUE | e.view, key.out());
   WTextFree(path);
@@ -420,8 +385,8 @@ struct Keys {
 };
 
 bool MakeKeys(Keys &keys, const WChar *driver, const WChar *name, const WChar *initial) {
-  return WidePath(keys.path[kDriverKey], kOdbcInstKeyW, driver ? driver : u"") &&
-         WidePath(keys.path[kNameKey], kOdbcIniKeyW, name) && WidePath(keys.path[kInitialKey], kOdbcIniKeyW, initial);
+  return RegPathW(keys.path[kDriverKey], kOdbcInstKeyW, driver ? driver : u"") &&
+         RegPathW(keys.path[kNameKey], kOdbcIniKeyW, name) && RegPathW(keys.path[kInitialKey], kOdbcIniKeyW, initial);
 }
 
 // The driver's registration must open for reading in the view; nothing is

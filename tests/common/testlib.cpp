@@ -203,9 +203,9 @@ void DeleteDataSourceEverywhereW(const std::u16string &name) {
   for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
     for (REGSAM view : {REGSAM(0), REGSAM(KEY_WOW64_64KEY)}) {
       kvdrm::RegKey k;
-      if (RegOpenKeyExW(root, L"Software\\ODBC\\ODBC.INI", 0, KEY_ALL_ACCESS | view, k.out()) == ERROR_SUCCESS)
+      if (RegOpenKeyExW(root, kvdrm::kOdbcIniKeyW, 0, KEY_ALL_ACCESS | view, k.out()) == ERROR_SUCCESS)
         RegDeleteTreeW(k.get(), Wz(name));
-      if (RegOpenKeyExW(root, L"Software\\ODBC\\ODBC.INI\\ODBC Data Sources", 0, KEY_ALL_ACCESS | view, k.out()) ==
+      if (RegOpenKeyExW(root, kvdrm::kDataSourceListKeyW, 0, KEY_ALL_ACCESS | view, k.out()) ==
           ERROR_SUCCESS)
         RegDeleteValueW(k.get(), Wz(name));
     }
