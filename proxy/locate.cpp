@@ -21,6 +21,9 @@ bool LookupManager(const char *dataSource, ManagerLookup &out) {
     RegKey key;
     // Reading is all a session does: a standard user's system data source
     // opens for reading only. A key that does not open counts as absent.
+    // The ANSI call on purpose: the driver names the data source in the
+    // ANSI code page, and the registry turns it into the key's name exactly
+    // as setup, which refuses names that code page cannot hold, stored it.
     if (RegOpenKeyExA(kRegistryRoots[i], path.data, 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS) continue;
     out.root = i;
     read = ReadRegStringW(key.get(), L"CTX", out.ctx);

@@ -86,13 +86,13 @@ void PostError(decltype(&::SQLPostInstallerErrorW) post, DWORD code, const char 
 // request's bindings are its own, so the two calls are looked up here.
 void Refuse(HWND open) {
   if (open) {
-    if (HMODULE user = LoadLibraryA(g_systemDlls[kUser32])) {
+    if (HMODULE user = LoadLibraryW(g_systemDlls[kUser32])) {
       FARPROC front = GetProcAddress(user, "SetForegroundWindow");
       if (front) reinterpret_cast<decltype(&::SetForegroundWindow)>(reinterpret_cast<void *>(front))(open);
       FreeLibrary(user);
     }
   }
-  if (HMODULE installer = LoadLibraryA(g_systemDlls[kOdbccp32])) {
+  if (HMODULE installer = LoadLibraryW(g_systemDlls[kOdbccp32])) {
     FARPROC post = GetProcAddress(installer, "SQLPostInstallerErrorW");
     if (post)
       PostError(reinterpret_cast<decltype(&::SQLPostInstallerErrorW)>(reinterpret_cast<void *>(post)),

@@ -6,7 +6,7 @@
 namespace kvdrm {
 
 SystemCalls g_sys;
-const char *g_systemDlls[kSystemDllCount] = {"user32.dll", "gdi32.dll", "comdlg32.dll", "odbccp32.dll"};
+const WCHAR *g_systemDlls[kSystemDllCount] = {L"user32.dll", L"gdi32.dll", L"comdlg32.dll", L"odbccp32.dll"};
 
 namespace {
 
@@ -46,7 +46,7 @@ bool BindLibrary(SystemDll dll) {
   for (size_t i = 0; i < kRowCount; ++i) {
     const Row &row = kRows[i];
     if (row.dll != dll || Member(row)) continue;
-    if (!g_loaded[dll] && !(g_loaded[dll] = LoadLibraryA(g_systemDlls[dll]))) return false;
+    if (!g_loaded[dll] && !(g_loaded[dll] = LoadLibraryW(g_systemDlls[dll]))) return false;
     FARPROC proc = GetProcAddress(g_loaded[dll], row.name);
     SetMember(row, proc);
     g_filled[i] = proc != nullptr;

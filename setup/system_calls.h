@@ -1,5 +1,5 @@
 // The entry points of USER32, GDI32, COMDLG32 and ODBCCP32 that data source
-// setup calls, bound with LoadLibraryA and GetProcAddress by the request
+// setup calls, bound with LoadLibraryW and GetProcAddress by the request
 // that needs them and released at its end: a host that only runs sessions
 // never loads them, a request without a window loads the installer only,
 // and the dialog's libraries come with the dialog (COMDLG32, which brings
@@ -45,7 +45,7 @@ extern SystemCalls g_sys;
 
 // The libraries' file names by SystemDll; a test names a missing file here
 // to make one library unavailable.
-extern const char *g_systemDlls[kSystemDllCount];
+extern const WCHAR *g_systemDlls[kSystemDllCount];
 
 // Binds the members of `dll` still null, loading the library when one is
 // (once: it stays loaded until the request that loaded it ends). False

@@ -499,7 +499,7 @@ std::string Present() {
   return out;
 }
 
-// A copy of KVDRM.dll's LoadLibraryA and FreeLibrary pointed at these:
+// A copy of KVDRM.dll's LoadLibraryW and FreeLibrary pointed at these:
 // what it holds of the four libraries (loads less frees), a library that
 // will not load, and an installer that lacks one entry (the double without
 // SQLGetConfigMode, loaded in place of odbccp32.dll). RegSetValueExW
@@ -511,7 +511,10 @@ const char *g_missing = nullptr;
 HMODULE g_lacking = nullptr;  // while set, stands in for odbccp32.dll
 decltype(&RegSetValueExW) g_setValue = nullptr;
 
-HMODULE WINAPI LoadNoting(LPCSTR name) {
+// The library names KVDRM.dll asks for are ASCII.
+HMODULE WINAPI LoadNoting(LPCWSTR wideName) {
+  const std::string narrow = testlib::Utf8(reinterpret_cast<const char16_t *>(wideName));
+  const char *name = narrow.c_str();
   if (g_missing && lstrcmpiA(name, g_missing) == 0) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
@@ -591,7 +594,7 @@ TEST_F(DialogFaults, ARequestHoldsTheLibrariesItUsesUntilItEnds) {
     BOOL r = FALSE;
     bool sawDialog = false;
     {
-      testlib::ImportPatch load(dll, "kernel32.dll", "LoadLibraryA", reinterpret_cast<void *>(LoadNoting));
+      testlib::ImportPatch load(dll, "kernel32.dll", "LoadLibraryW", reinterpret_cast<void *>(LoadNoting));
       testlib::ImportPatch free(dll, "kernel32.dll", "FreeLibrary", reinterpret_cast<void *>(FreeNoting));
       testlib::ImportPatch write(dll, "advapi32.dll", "RegSetValueExW", reinterpret_cast<void *>(SetValueNoting));
       g_setValue = reinterpret_cast<decltype(g_setValue)>(write.original());

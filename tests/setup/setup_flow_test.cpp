@@ -187,12 +187,12 @@ TEST_F(FlowTest, DialogWorksOnTheParsedAndFilledSet) {
 // take an error); the next request binds what was missing.
 TEST_F(FlowTest, ARequestWithoutAWindowNeedsTheInstallerOnly) {
   for (int dll = 0; dll < kvdrm::kSystemDllCount; ++dll) {
-    SCOPED_TRACE(kvdrm::g_systemDlls[dll]);
+    SCOPED_TRACE(testlib::Utf8(reinterpret_cast<const char16_t *>(kvdrm::g_systemDlls[dll])));
     std::string a = UniqueName("A");
     Cleanup cleanup({a});
     odbcdouble::ClearLog(st);
-    const char *saved = kvdrm::g_systemDlls[dll];
-    kvdrm::g_systemDlls[dll] = "kvdrm-absent.dll";
+    const WCHAR *saved = kvdrm::g_systemDlls[dll];
+    kvdrm::g_systemDlls[dll] = L"kvdrm-absent.dll";
     BOOL result = Run(1, AttributeList({"DSN=" + a}), nullptr);
     kvdrm::g_systemDlls[dll] = saved;
     const bool needed = dll == kvdrm::kOdbccp32;
