@@ -49,26 +49,6 @@ inline std::string LoadedPath(DrmArg handle) {
   return buf;
 }
 
-// Texts in any script (testlib::U16 and Utf8 for UTF-8, the tables'
-// spelling): an ANSI text as the registry stores it, in UTF-16 through the
-// code page.
-inline std::u16string Acp16(const std::string &ansi) {
-  std::u16string w(ansi.size(), u'\0');
-  int n = ansi.empty() ? 0
-                       : MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()),
-                                             reinterpret_cast<WCHAR *>(&w[0]), static_cast<int>(w.size()));
-  w.resize(n > 0 ? n : 0);
-  return w;
-}
-// Whether the ANSI code page holds every character of a text exactly (no
-// default character, no best fit).
-inline bool AnsiHolds(const std::u16string &w) {
-  BOOL usedDefault = FALSE;
-  char buf[1024];
-  int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, reinterpret_cast<const WCHAR *>(w.data()),
-                              static_cast<int>(w.size()), buf, sizeof buf, nullptr, &usedDefault);
-  return n > 0 && !usedDefault && Acp16(std::string(buf, n)) == w;
-}
 // SamePath for UTF-8 paths in any script.
 inline bool SamePath8(const std::string &a, const std::string &b) {
   return CompareStringOrdinal(reinterpret_cast<const WCHAR *>(testlib::U16(a).c_str()), -1,

@@ -666,6 +666,12 @@ struct Turn {
   decltype(&RegSetValueExW) setW = nullptr;
   decltype(&SleepConditionVariableSRW) sleep = nullptr;
   FARPROC profile[2] = {};  // the installer's SQLGetPrivateProfileString, A and W
+  // A dialog's thread to park in its next GetMessageW, where it holds no
+  // lock of the process: a thread ended while it paints or waits inside the
+  // window system could leave such a lock held for every later request.
+  DWORD park = 0;
+  HANDLE parked = nullptr;  // event
+  FARPROC getMessage = nullptr;
 } g_turn;
 
 void HoldHere(bool write) {
@@ -691,9 +697,22 @@ int WINAPI HoldProfile(const void *section, const void *entry, const void *fallb
   return reinterpret_cast<ProfileFn>(reinterpret_cast<void *>(g_turn.profile[kWide]))(section, entry, fallback, out,
                                                                                        size, file);
 }
+BOOL WINAPI ParkGetMessage(LPMSG msg, HWND window, UINT first, UINT last) {
+  if (g_turn.park && GetCurrentThreadId() == g_turn.park) {
+    g_turn.park = 0;
+    SetEvent(g_turn.parked);
+    Sleep(INFINITE);  // until terminated
+  }
+  return reinterpret_cast<decltype(&GetMessageW)>(reinterpret_cast<void *>(g_turn.getMessage))(msg, window, first,
+                                                                                             last);
+}
 FARPROC WINAPI TurnGetProcAddress(HMODULE module, LPCSTR name) {
   FARPROC real = GetProcAddress(module, name);
   if (!HIWORD(name) || !real) return real;
+  if (!strcmp(name, "GetMessageW")) {
+    g_turn.getMessage = real;
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(ParkGetMessage));
+  }
   const int wide = !strcmp(name, "SQLGetPrivateProfileStringW") ? 1 : !strcmp(name, "SQLGetPrivateProfileString") ? 0 : -1;
   if (wide < 0) return real;
   g_turn.profile[wide] = real;
@@ -756,6 +775,7 @@ TEST_F(DialogFaults, RequestsTakeTurnsAndADeadRequestGivesItsTurnUp) {
   g_turn.held = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   g_turn.release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   g_turn.waiting = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  g_turn.parked = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   HWND const noParent = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));  // never used as a window
   const struct {
     const char *what;
@@ -804,6 +824,12 @@ TEST_F(DialogFaults, RequestsTakeTurnsAndADeadRequestGivesItsTurnUp) {
       ASSERT_EQ(1, state->errorCount);
       EXPECT_EQ(static_cast<uint32_t>(ODBC_ERROR_REQUEST_FAILED), state->errors[0].code);
     } else {
+      if (row.dialog) {
+        // The dialog's loop takes its next message and parks there.
+        g_turn.park = holder.id;
+        PostMessageW(dialog, WM_NULL, 0, 0);
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_turn.parked, 5000)) << "the dialog's loop did not park";
+      }
       ASSERT_TRUE(TerminateThread(holder.thread, 1));
       Finish(holder, 5000, "the terminated request");
       SetEvent(g_turn.release);
@@ -825,6 +851,7 @@ TEST_F(DialogFaults, RequestsTakeTurnsAndADeadRequestGivesItsTurnUp) {
   CloseHandle(g_turn.held);
   CloseHandle(g_turn.release);
   CloseHandle(g_turn.waiting);
+  CloseHandle(g_turn.parked);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@
 #include "tests/common/proxy_util.h"
 
 using namespace testlib;
-using proxytest::Acp16;
+using testlib::FromAcp;
 
 namespace {
 
@@ -29,7 +29,7 @@ std::string Le32(uint32_t v) { return std::string(reinterpret_cast<const char *>
 
 // What kvdrm::ReadRegStringW leaves in a text that held kUnchanged.
 std::u16string ReadCtx(HKEY key) {
-  const std::u16string unchanged = Acp16(kUnchanged);
+  const std::u16string unchanged = FromAcp(kUnchanged);
   kvdrm::WText text = {nullptr, 0};
   EXPECT_TRUE(kvdrm::WTextSet(text, unchanged.data(), unchanged.size()));
   EXPECT_TRUE(kvdrm::ReadRegStringW(key, L"CTX", text));
@@ -121,7 +121,7 @@ std::vector<HostileValue> Table() {
   // Wide values: what only the wide call reads as stored. A path through a
   // folder named outside the code page (its manager: tests/proxy), an odd
   // number of bytes, a lone surrogate.
-  const std::u16string ok2w = Acp16(ok2), ok3w = Acp16(ok3);
+  const std::u16string ok2w = FromAcp(ok2), ok3w = FromAcp(ok3);
   const std::u16string cyrillic = u"Z:\\\u0418\u0432\u0430\u043D\\K.CTX";
   rows.push_back({"wide: a folder outside the code page", REG_SZ, Bytes16(cyrillic + u'\0'), "", nullptr, true, cyrillic});
   rows.push_back({"wide: an odd number of bytes", REG_SZ, Bytes16(ok2w + u"K.CTX") + 'x', "", "ok2", true, ok2w + u"K.CTX"});
@@ -184,7 +184,7 @@ TEST_F(HostileCtx, EachValueHasOneOutcome) {
         } else {
           ds.SetRaw("CTX", v.type, v.data.data(), static_cast<DWORD>(v.data.size()));
         }
-        const std::u16string expected = v.wide ? v.read16 : Acp16(v.read);
+        const std::u16string expected = v.wide ? v.read16 : FromAcp(v.read);
         std::u16string text = ReadCtx(ds.get());
         EXPECT_EQ(expected.size(), text.size());
         EXPECT_TRUE(expected == text) << "read " << Utf8(text.substr(0, 80));
@@ -213,16 +213,16 @@ TEST_F(HostileCtx, EachValueHasOneOutcome) {
 TEST_F(HostileCtx, AbsentValueOrKeyLeavesTheText) {
   std::string name = UniqueName("deleted");
   std::string path = DataSourcePath(name);
-  EXPECT_TRUE(Acp16(kUnchanged) == ReadCtx(nullptr));
+  EXPECT_TRUE(FromAcp(kUnchanged) == ReadCtx(nullptr));
   kvdrm::RegKey open;
   {
     ScopedKey ds(HKEY_CURRENT_USER, path);
-    EXPECT_TRUE(Acp16(kUnchanged) == ReadCtx(ds.get()));
+    EXPECT_TRUE(FromAcp(kUnchanged) == ReadCtx(ds.get()));
     ds.SetString("CTX", ManagerDir("ok") + "KOLVARD.CTX");
     ASSERT_EQ(ERROR_SUCCESS, OpenKey(HKEY_CURRENT_USER, path, KEY_ALL_ACCESS, open));
   }  // deleted here, with the handle still open
   ASSERT_FALSE(KeyExists(HKEY_CURRENT_USER, path));
-  EXPECT_TRUE(Acp16(kUnchanged) == ReadCtx(open.get()));
+  EXPECT_TRUE(FromAcp(kUnchanged) == ReadCtx(open.get()));
   BYTE b[4];
   DWORD type = 0, size = sizeof b;
   LONG rc = RegQueryValueExA(open.get(), "CTX", nullptr, &type, b, &size);
@@ -284,7 +284,7 @@ TEST_F(HostileCtx, ValueRewrittenWhileRead) {
   HANDLE writer = CreateThread(nullptr, 0, Writer::Run, &w, 0, nullptr);
   ASSERT_NE(nullptr, writer);
   std::map<std::string, int> seen;
-  const std::u16string shortText = Acp16(w.shortText), longText = Acp16(w.longText), unchanged = Acp16(kUnchanged);
+  const std::u16string shortText = FromAcp(w.shortText), longText = FromAcp(w.longText), unchanged = FromAcp(kUnchanged);
   int wrong = 0, sessions = 0, sessionsWrong = 0;
   DWORD start = GetTickCount();
   int reads = 0;
